@@ -1,0 +1,42 @@
+#pragma once
+// The read-only reader of a case's copy of the Messages database.
+//
+// The store keeps no cache: every call queries the file afresh through one serialised connection,
+// so a listing and a message load on the same store queue behind each other. Calls come from
+// background tasks; any thread may call. Failures throw sql::Error carrying SQLite's message.
+
+#include "conversation.h"
+#include "records.h"
+
+#include "platform/sqlite.h"
+
+#include <QList>
+#include <QString>
+
+namespace trovane {
+
+class MessageStore
+{
+public:
+    // Opens `path` read-only: the connection can never write the file, and no companion files are
+    // created beside it. Throws sql::Error when the file is missing, unreadable or not a database.
+    explicit MessageStore(const QString& path);
+
+    const QString& databaseURL() const { return m_databaseURL; }
+
+    // The conversation list, chats of one person merged, newest first.
+    QList<Conversation> fetchConversations();
+
+    // Merges one-to-one chats whose first participant (or chat identifier) is the same handle
+    // after PhoneNumber::canonical; group chats never merge. Sorted by last date, newest first,
+    // stable; a missing last date counts as the distant past.
+    static QList<Conversation> merged(const QList<Conversation>& conversations);
+    // One conversation from a group of two or more, in the order given.
+    static Conversation combine(const QList<Conversation>& group);
+
+private:
+    QString m_databaseURL;
+    sql::Queue m_dbQueue;
+};
+
+} // namespace trovane

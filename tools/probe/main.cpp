@@ -1,0 +1,134 @@
+// trovane-probe: the libraries from the command line. Prints one JSON value on standard output;
+// on failure one line on standard error and exit status 1 (2 for a usage error).
+// Field names are those of the records; dates are Unix seconds (null when absent).
+
+#include "cases/importmanager.h"
+#include "messages/messagestore.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+using namespace trovane;
+
+namespace {
+
+struct UsageError : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+template<class T>
+QJsonValue optional(const std::optional<T>& value)
+{
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue date(const std::optional<Instant>& instant)
+{
+    return instant ? QJsonValue(instant->unixSeconds) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject toJson(const Conversation& c)
+{
+    QJsonArray chatIDs;
+    for (const std::int64_t id : c.chatIDs)
+        chatIDs.append(static_cast<qint64>(id));
+    return QJsonObject{
+        {"id", static_cast<qint64>(c.id)},
+        {"chatIDs", chatIDs},
+        {"guid", c.guid},
+        {"chatIdentifier", c.chatIdentifier},
+        {"displayName", optional(c.displayName)},
+        {"isGroup", c.isGroup},
+        {"participants", QJsonArray::fromStringList(c.participants)},
+        {"messageCount", static_cast<qint64>(c.messageCount)},
+        {"firstDate", date(c.firstDate)},
+        {"lastDate", date(c.lastDate)},
+    };
+}
+
+QJsonValue conversations(const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError("usage: trovane-probe conversations DB");
+    MessageStore store(args[0]);
+    QJsonArray list;
+    for (const Conversation& c : store.fetchConversations())
+        list.append(toJson(c));
+    return list;
+}
+
+QJsonValue latest(const QStringList& args)
+{
+    if (!args.isEmpty())
+        throw UsageError("usage: trovane-probe latest");
+    const auto found = ImportManager::shared().loadMostRecentRecord();
+    if (!found)
+        return QJsonValue(QJsonValue::Null);
+    QJsonObject object = QJsonDocument::fromJson(found->record.encoded()).object();
+    object.insert("dbURL", found->dbURL);
+    return object;
+}
+
+const std::map<QString, std::function<QJsonValue(const QStringList&)>>& commands()
+{
+    static const std::map<QString, std::function<QJsonValue(const QStringList&)>> table{
+        {"conversations", conversations},
+        {"latest", latest},
+    };
+    return table;
+}
+
+QString usage()
+{
+    QStringList names;
+    for (const auto& [name, _] : commands())
+        names.append(name);
+    return QStringLiteral("usage: trovane-probe COMMAND ARGS… (commands: %1)").arg(names.join(", "));
+}
+
+// Arrays and objects indented; the lone null or string of a command without a list compact.
+QByteArray jsonText(const QJsonValue& value)
+{
+    if (value.isArray())
+        return QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented);
+    if (value.isObject())
+        return QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented);
+    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return wrapped.mid(1, wrapped.size() - 2) + '\n';
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QTextStream err(stderr);
+    if (args.isEmpty()) {
+        err << usage() << Qt::endl;
+        return 2;
+    }
+    const auto command = commands().find(args.takeFirst());
+    if (command == commands().end()) {
+        err << usage() << Qt::endl;
+        return 2;
+    }
+    try {
+        std::fputs(jsonText(command->second(args)).constData(), stdout);
+        return 0;
+    } catch (const UsageError& e) {
+        err << e.what() << Qt::endl;
+        return 2;
+    } catch (const std::exception& e) {
+        err << "trovane-probe: " << e.what() << Qt::endl;
+        return 1;
+    }
+}
