@@ -27,6 +27,11 @@ public:
     // The conversation list, chats of one person merged, newest first.
     QList<Conversation> fetchConversations();
 
+    // Every message of the given chats in transcript order (raw date ascending, then row id; NULL
+    // dates first), each once, with its attachments in database order and the tapbacks standing on
+    // it folded into `reactions`. Tapback rows themselves are not listed. No ids: no query.
+    QList<Message> fetchMessages(const QList<std::int64_t>& chatIDs);
+
     // Merges one-to-one chats whose first participant (or chat identifier) is the same handle
     // after PhoneNumber::canonical; group chats never merge. Sorted by last date, newest first,
     // stable; a missing last date counts as the distant past.
@@ -37,6 +42,9 @@ public:
 private:
     QString m_databaseURL;
     sql::Queue m_dbQueue;
+    // The head of the message statement, adjusted once at open for files whose message table lacks
+    // a column it reads (older systems have no date_edited or date_retracted).
+    std::string m_messagesSQL;
 };
 
 } // namespace trovane

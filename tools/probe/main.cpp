@@ -4,8 +4,10 @@
 
 #include "cases/importmanager.h"
 #include "messages/messagestore.h"
+#include "messages/messagetext.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -54,6 +56,80 @@ QJsonObject toJson(const Conversation& c)
     };
 }
 
+QJsonObject toJson(const Attachment& a)
+{
+    return QJsonObject{
+        {"id", static_cast<qint64>(a.id)},
+        {"filename", optional(a.filename)},
+        {"mimeType", optional(a.mimeType)},
+        {"uti", optional(a.uti)},
+        {"transferName", optional(a.transferName)},
+        {"totalBytes", static_cast<qint64>(a.totalBytes)},
+    };
+}
+
+QJsonObject toJson(const Reaction& r)
+{
+    return QJsonObject{{"emoji", r.emoji}, {"fromMe", r.fromMe}, {"sender", optional(r.sender)}};
+}
+
+QJsonObject toJson(const Message& m)
+{
+    QJsonArray reactions;
+    for (const Reaction& r : m.reactions)
+        reactions.append(toJson(r));
+    QJsonArray attachments;
+    for (const Attachment& a : m.attachments)
+        attachments.append(toJson(a));
+    return QJsonObject{
+        {"id", static_cast<qint64>(m.id)},
+        {"guid", m.guid},
+        {"text", optional(m.text)},
+        {"date", date(m.date)},
+        {"dateRead", date(m.dateRead)},
+        {"isFromMe", m.isFromMe},
+        {"sender", optional(m.sender)},
+        {"hasAttachments", m.hasAttachments},
+        {"dateEdited", date(m.dateEdited)},
+        {"dateRetracted", date(m.dateRetracted)},
+        {"isSystemMessage", m.isSystemMessage},
+        {"wasEdited", m.wasEdited()},
+        {"wasUnsent", m.wasUnsent()},
+        {"reactions", reactions},
+        {"attachments", attachments},
+    };
+}
+
+QJsonValue messages(const QStringList& args)
+{
+    if (args.size() < 2)
+        throw UsageError("usage: trovane-probe messages DB CHATID...");
+    QList<std::int64_t> chatIDs;
+    for (const QString& arg : args.mid(1)) {
+        bool ok = false;
+        chatIDs.append(arg.toLongLong(&ok));
+        if (!ok)
+            throw UsageError("usage: trovane-probe messages DB CHATID... (a chat id is a whole number)");
+    }
+    MessageStore store(args[0]);
+    QJsonArray list;
+    for (const Message& m : store.fetchMessages(chatIDs))
+        list.append(toJson(m));
+    return list;
+}
+
+// The resolved text of a file holding one attributedBody blob (no plain text column).
+QJsonValue text(const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError("usage: trovane-probe text FILE");
+    QFile file(args[0]);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + args[0].toStdString() + ": " + file.errorString().toStdString());
+    const QByteArray blob = file.readAll();
+    return optional(MessageText::resolve(std::nullopt, std::string_view(blob.constData(), blob.size())));
+}
+
 QJsonValue conversations(const QStringList& args)
 {
     if (args.size() != 1)
@@ -82,6 +158,8 @@ const std::map<QString, std::function<QJsonValue(const QStringList&)>>& commands
     static const std::map<QString, std::function<QJsonValue(const QStringList&)>> table{
         {"conversations", conversations},
         {"latest", latest},
+        {"messages", messages},
+        {"text", text},
     };
     return table;
 }
