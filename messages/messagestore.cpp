@@ -5,6 +5,7 @@
 #include "phonenumber.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -22,7 +23,8 @@ struct ReadOnlyTarget
 
 // A file in write-ahead-log mode (header bytes 18 and 19 are 2) makes even a read-only connection
 // create -wal and -shm companions. Such a file is opened immutable instead, which touches nothing;
-// with a log beside it that would silently leave the log's transactions out, so that is refused.
+// with a non-empty log beside it that would silently leave the log's transactions out, so that is
+// refused.
 ReadOnlyTarget readOnlyTarget(const QString& path)
 {
     QFile file(path);
@@ -31,7 +33,7 @@ ReadOnlyTarget readOnlyTarget(const QString& path)
         const QByteArray header = file.read(20);
         walMode = header.size() == 20 && header.startsWith("SQLite format 3") && header[18] == 2 && header[19] == 2;
     }
-    if (walMode && QFile::exists(path + QStringLiteral("-wal"))) {
+    if (walMode && QFileInfo(path + QStringLiteral("-wal")).size() > 0) {
         throw sql::Error(14 /* SQLITE_CANTOPEN */,
                          "the database has an unmerged write-ahead log beside it; import it as a case first");
     }

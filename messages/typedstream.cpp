@@ -17,6 +17,9 @@
 //               UTF-8 bytes), then runs ("iI": dictionary number, length in UTF-16 units, plus an "@" group
 //               with the dictionary when the number is new) that cover the string exactly, then 86.
 //               Or a bare NSString-chain object holding one "+" value.
+//               A new run's dictionary is a new object or nil, never a reference; a run that does not
+//               open a new dictionary names one already opened.
+//   scalars     c/C/B are one raw byte; f/d are 83 + raw IEEE bytes or a whole number as an integer.
 //
 // Anything else — a different root, any damage, any limit exceeded — is "undecodable" and gives
 // std::nullopt; the reader never reports a partial string. Bytes after the root object are ignored.
