@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -141,6 +142,11 @@ QJsonValue conversations(const QStringList& args)
     return list;
 }
 
+QJsonObject recordJson(const ImportRecord& record)
+{
+    return QJsonDocument::fromJson(record.encoded()).object();
+}
+
 QJsonValue latest(const QStringList& args)
 {
     if (!args.isEmpty())
@@ -148,15 +154,49 @@ QJsonValue latest(const QStringList& args)
     const auto found = ImportManager::shared().loadMostRecentRecord();
     if (!found)
         return QJsonValue(QJsonValue::Null);
-    QJsonObject object = QJsonDocument::fromJson(found->record.encoded()).object();
+    QJsonObject object = recordJson(found->record);
     object.insert("dbURL", found->dbURL);
     return object;
+}
+
+// Imports into the case library of the current user (the home and data folders of the environment).
+QJsonValue importCommand(const QStringList& args)
+{
+    QStringList rest = args;
+    std::optional<QString> attachments;
+    const qsizetype flag = rest.indexOf(QStringLiteral("--attachments"));
+    if (flag >= 0) {
+        if (flag + 1 >= rest.size())
+            throw UsageError("usage: trovane-probe import SRC [--attachments DIR]");
+        attachments = rest[flag + 1];
+        rest.remove(flag, 2);
+    }
+    if (rest.size() != 1)
+        throw UsageError("usage: trovane-probe import SRC [--attachments DIR]");
+    return recordJson(ImportManager::shared().importDatabase(QFileInfo(rest[0]).absoluteFilePath(), attachments));
+}
+
+QJsonValue reimportCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError("usage: trovane-probe reimport CASE_ID");
+    const ImportManager& manager = ImportManager::shared();
+    const QUuid id = QUuid::fromString(args[0]);
+    QFile file(manager.casesRoot() + u'/' + id.toString(QUuid::WithoutBraces).toUpper() + QStringLiteral("/import.json"));
+    if (id.isNull() || !file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("no case " + args[0].toStdString() + " in " + manager.casesRoot().toStdString());
+    const auto record = ImportRecord::decode(file.readAll());
+    if (!record)
+        throw std::runtime_error("the import.json of case " + args[0].toStdString() + " is unreadable");
+    return recordJson(manager.reimport(*record));
 }
 
 const std::map<QString, std::function<QJsonValue(const QStringList&)>>& commands()
 {
     static const std::map<QString, std::function<QJsonValue(const QStringList&)>> table{
         {"conversations", conversations},
+        {"import", importCommand},
+        {"reimport", reimportCommand},
         {"latest", latest},
         {"messages", messages},
         {"text", text},
