@@ -90,9 +90,17 @@ std::optional<QByteArray> Row::optBlob(int column) const
 
 Statement::Statement(sqlite3* db, std::string_view sql) : m_db(db)
 {
-    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr);
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &m_stmt, &tail);
     if (rc != SQLITE_OK)
         throwFrom(db, rc);
+    const std::string_view rest(tail, static_cast<std::size_t>(sql.data() + sql.size() - tail));
+    if (!m_stmt)
+        throw Error(SQLITE_MISUSE, "no statement to prepare");
+    if (rest.find_first_not_of(" \t\r\n;") != std::string_view::npos) {
+        sqlite3_finalize(std::exchange(m_stmt, nullptr));
+        throw Error(SQLITE_MISUSE, "more than one statement given to prepare");
+    }
 }
 
 Statement::~Statement()
@@ -123,6 +131,7 @@ void Statement::fail(int code) const
 
 Statement& Statement::bindAll(const std::vector<Value>& values)
 {
+    sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
     for (std::size_t i = 0; i < values.size(); ++i)
         bind(static_cast<int>(i) + 1, values[i]);
@@ -266,6 +275,11 @@ bool Connection::hasTable(const QString& table)
     Statement query = prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
     query.bind(1, table);
     return query.step();
+}
+
+std::int64_t Connection::lastInsertRowId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
 }
 
 void Connection::rollbackQuietly() noexcept

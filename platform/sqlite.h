@@ -96,7 +96,8 @@ public:
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    // Binds positional "?" arguments from index 1 on. Clears earlier bindings first.
+    // Binds positional "?" arguments from index 1 on, after resetting the statement and clearing
+    // earlier bindings, so a prepared statement can be run again with new arguments.
     Statement& bindAll(const std::vector<Value>& values);
     Statement& bind(int index, const Value& value);
 
@@ -141,7 +142,9 @@ public:
 
     // Runs one or more statements that return nothing worth reading.
     void execute(std::string_view sql);
+    // One statement; text holding a second statement is refused rather than silently cut short.
     Statement prepare(std::string_view sql) { return Statement(m_db, sql); }
+    std::int64_t lastInsertRowId() const;
     // The names of a table's columns in declaration order; empty when the table does not exist.
     QStringList columnsOf(const QString& table);
     bool hasTable(const QString& table);

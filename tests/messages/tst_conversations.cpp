@@ -3,6 +3,7 @@
 
 #include "messages/appledate.h"
 #include "messages/messagestore.h"
+#include "fixturebuilder.h"
 #include "testhelpers.h"
 
 #include <QCryptographicHash>
@@ -229,6 +230,36 @@ private slots:
         } catch (const sql::Error& e) {
             QVERIFY(e.description().contains(QStringLiteral("write-ahead log")));
         }
+    }
+
+    void realisticFixture()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("standard.db"));
+        const testsupport::FixtureFacts facts = testsupport::writeStandardFixture(path, QString());
+        const auto conversations = MessageStore(path).fetchConversations();
+        const auto holding = [&](qint64 chat) {
+            const auto found = std::find_if(conversations.begin(), conversations.end(),
+                                            [chat](const Conversation& c) { return c.chatIDs.contains(chat); });
+            return found == conversations.end() ? Conversation{} : *found;
+        };
+        const Conversation phone = holding(facts.phoneFormattedChat);
+        QCOMPARE(phone.chatIDs, (QList<std::int64_t>{std::min(facts.phoneFormattedChat, facts.phoneDigitsChat),
+                                                     std::max(facts.phoneFormattedChat, facts.phoneDigitsChat)}));
+        QCOMPARE(holding(facts.emailMixedCaseChat).chatIDs.size(), 2);
+        QVERIFY(holding(facts.emailMixedCaseChat).chatIDs.contains(facts.emailLowerCaseChat));
+        QCOMPARE(holding(facts.namedGroup).displayName, facts.namedGroupTitle);
+        QCOMPARE(holding(facts.emptyNameGroup).chatIDs, QList<std::int64_t>{facts.emptyNameGroup});
+        QCOMPARE(holding(facts.nullNameGroup).chatIDs, QList<std::int64_t>{facts.nullNameGroup});
+        QVERIFY(holding(facts.participantlessChat).participants.isEmpty());
+        QCOMPARE(holding(facts.participantlessChat).chatIdentifier, facts.participantlessIdentifier);
+        QVERIFY(holding(facts.emptyChat).chatIDs.isEmpty()); // no messages: not listed
+        QVERIFY(!conversations.last().lastDate);             // the all-zero-dates chat sorts last
+        QVERIFY(conversations.last().chatIDs.contains(facts.zeroDateChat));
+
+        std::int64_t total = 0;
+        for (const Conversation& c : conversations)
+            total += c.messageCount;
+        QCOMPARE(total, facts.chatMessageJoins);
     }
 
     void sampleDatabases()

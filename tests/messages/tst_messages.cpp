@@ -4,6 +4,7 @@
 #include "messages/appledate.h"
 #include "messages/messagestore.h"
 #include "archivewriter.h"
+#include "fixturebuilder.h"
 #include "testhelpers.h"
 
 #include <QTemporaryDir>
@@ -229,6 +230,66 @@ private slots:
         testsupport::writeDatabase(path, QStringLiteral("CREATE TABLE unrelated (x);"));
         QVERIFY(MessageStore(path).fetchMessages({}).isEmpty());
         QVERIFY_THROWS_EXCEPTION(sql::Error, MessageStore(path).fetchMessages({1}));
+    }
+
+    void realisticFixture_data()
+    {
+        QTest::addColumn<bool>("archived");
+        QTest::addColumn<bool>("older");
+        QTest::addRow("bodies in text") << false << false;
+        QTest::addRow("bodies archived") << true << false;
+        QTest::addRow("older phone schema, archived") << true << true;
+    }
+
+    void realisticFixture()
+    {
+        QFETCH(bool, archived);
+        QFETCH(bool, older);
+        using namespace testsupport;
+        const QString path = m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".db");
+        const FixtureFacts facts = writeStandardFixture(path, QString(), archived ? archivedBodies() : BodyEncoder(),
+                                                        older ? Schema::Ios13 : Schema::Current);
+        MessageStore store(path);
+        QHash<std::int64_t, Message> byID;
+        int listed = 0;
+        for (const Conversation& c : store.fetchConversations()) {
+            for (const Message& m : store.fetchMessages(c.chatIDs)) {
+                QVERIFY2(!byID.contains(m.id) || byID[m.id] == m, "a message read differently in two places");
+                byID.insert(m.id, m);
+                ++listed;
+            }
+        }
+        for (const qint64 tapback : facts.tapbacks)
+            QVERIFY(!byID.contains(tapback));
+
+        QCOMPARE(byID[facts.emojiMessage].text, facts.emojiText);
+        QCOMPARE(byID[facts.accentMessage].text, facts.accentText);
+        QCOMPARE(byID[facts.longMessage].text, facts.longText);
+        // A blank plain text is kept as it is; an archived one is trimmed to present-but-empty.
+        const auto blank = byID[facts.blankMessage].text;
+        QVERIFY(blank.has_value());
+        QVERIFY(archived ? (*blank == u" " || blank->isEmpty()) : *blank == u" ");
+        QStringList reactions = emojiOf(byID[facts.reactedMessage]);
+        QCOMPARE(reactions.size(), 2);
+        QVERIFY(reactions.contains(QStringLiteral("\U0001F602@me")));
+        QVERIFY(reactions.first().startsWith(QStringLiteral("\U0001F44D@")));
+        for (const qint64 id : facts.systemMessages)
+            QVERIFY(byID[id].isSystemMessage);
+        if (!older) {
+            QVERIFY(byID[facts.editedMessage].wasEdited());
+            QVERIFY(byID[facts.unsentMessage].wasUnsent());
+        }
+        QVERIFY(!byID[facts.nullDateMessage].date);
+        QCOMPARE(byID[facts.attachmentOnlyMessage].attachments.size(), 1);
+        // Every message that holds words in either column shows them.
+        sql::Connection db(path, sql::OpenOptions{sql::Access::ReadOnly});
+        auto withWords = db.prepare("SELECT ROWID FROM message WHERE IFNULL(associated_message_type, 0) < 2000 "
+                                    "AND (length(text) > 0 OR length(attributedBody) > 0)");
+        while (withWords.step()) {
+            const std::int64_t id = withWords.row().int64(0);
+            if (byID.contains(id) && id != facts.attachmentOnlyMessage)
+                QVERIFY2(byID[id].text.has_value(), qPrintable(QString::number(id)));
+        }
     }
 
     void olderSchemasReadMissingColumnsAsNull()

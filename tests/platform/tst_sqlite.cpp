@@ -60,6 +60,22 @@ private slots:
         QCOMPARE(rows[3].text, QStringLiteral("1.5"));
     }
 
+    void preparedStatementsRunAgainAndTakeOneStatement()
+    {
+        sql::Connection db(m_path);
+        auto statement = db.prepare("SELECT s FROM t WHERE id = ?");
+        QStringList seen;
+        for (const std::int64_t id : {1, 3, 1}) {
+            statement.bindAll({id});
+            QVERIFY(statement.step());
+            seen.append(statement.row().text(0));
+        }
+        QCOMPARE(seen, QStringList({"forty-two", "7", "forty-two"}));
+        QVERIFY_THROWS_EXCEPTION(sql::Error, db.prepare("SELECT 1; DELETE FROM t"));
+        QVERIFY_THROWS_EXCEPTION(sql::Error, db.prepare("  "));
+        db.prepare("SELECT 1;  \n"); // a trailing semicolon is still one statement
+    }
+
     void unknownColumnNameFailsLoudly()
     {
         sql::Connection db(m_path);
