@@ -78,6 +78,7 @@ public:
     void carryContacts(const ImportRecord& from, const ImportRecord& to) const;
 
     QString localDatabasePath() const;
+    QString homeFolder() const { return m_folders.home(); }
 
 private:
     Folders m_folders;

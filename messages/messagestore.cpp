@@ -15,34 +15,6 @@ namespace trovane {
 
 namespace {
 
-struct ReadOnlyTarget
-{
-    QString uri;
-    sql::OpenOptions options;
-};
-
-// A file in write-ahead-log mode (header bytes 18 and 19 are 2) makes even a read-only connection
-// create -wal and -shm companions. Such a file is opened immutable instead, which touches nothing;
-// with a non-empty log beside it that would silently leave the log's transactions out, so that is
-// refused.
-ReadOnlyTarget readOnlyTarget(const QString& path)
-{
-    QFile file(path);
-    bool walMode = false;
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray header = file.read(20);
-        walMode = header.size() == 20 && header.startsWith("SQLite format 3") && header[18] == 2 && header[19] == 2;
-    }
-    if (walMode && QFileInfo(path + QStringLiteral("-wal")).size() > 0) {
-        throw sql::Error(14 /* SQLITE_CANTOPEN */,
-                         "the database has an unmerged write-ahead log beside it; import it as a case first");
-    }
-    return ReadOnlyTarget{
-        QStringLiteral("file:") + sql::uriPath(path) + (walMode ? QStringLiteral("?immutable=1") : QStringLiteral("?mode=ro")),
-        sql::OpenOptions{sql::Access::ReadOnly, true, {QStringLiteral("PRAGMA query_only = 1")}},
-    };
-}
-
 const char* const participantsSQL = R"(SELECT chj.chat_id AS chat_id, h.id AS handle
 FROM chat_handle_join chj
 JOIN handle h ON h.ROWID = chj.handle_id)";
@@ -137,7 +109,7 @@ MessageStore::MessageStore(const QString& path)
     : m_databaseURL(path)
     , m_dbQueue([&] {
         // Opening is lazy in SQLite; reading the schema now makes a missing or foreign file fail here.
-        auto target = readOnlyTarget(path);
+        auto target = sql::untouchedReadOnly(path);
         return sql::Queue(target.uri, target.options);
     }())
 {

@@ -4,6 +4,8 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <QScopeGuard>
+
 #include <memory>
 
 namespace trovane::unicode {
@@ -43,14 +45,23 @@ void forEachCharacter(QStringView text, const std::function<void(QStringView)>& 
 {
     if (text.isEmpty())
         return;
+    // The shared iterator serves the outermost walk; a walk started from inside `fn` gets its own.
+    thread_local int depth = 0;
+    std::unique_ptr<icu::BreakIterator> own;
+    if (depth > 0)
+        own.reset(characterBreaks().clone());
+    icu::BreakIterator& breaks = own ? *own : characterBreaks();
+    ++depth;
+    const auto leave = qScopeGuard([&] {
+        --depth;
+        // The iterator keeps a pointer to the alias; leave it on something that outlives this call.
+        breaks.setText(icu::UnicodeString());
+    });
     icu::UnicodeString alias = aliasOf(text);
-    icu::BreakIterator& breaks = characterBreaks();
     breaks.setText(alias);
     int32_t start = breaks.first();
     for (int32_t end = breaks.next(); end != icu::BreakIterator::DONE; start = end, end = breaks.next())
         fn(text.mid(start, end - start));
-    // The iterator keeps a pointer to the alias; leave it on something that outlives this call.
-    breaks.setText(icu::UnicodeString());
 }
 
 bool isLetter(QStringView character)

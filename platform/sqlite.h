@@ -202,6 +202,18 @@ private:
     Connection m_connection;
 };
 
+// How to open an existing database file read-only without creating anything beside it. A file in
+// write-ahead-log mode would get -wal and -shm companions even from a read-only connection, so it
+// is opened immutable instead; when a non-empty log already lies beside it, reading the file alone
+// would silently leave the log's transactions out, so that throws Error instead. Other files open
+// with mode=ro. Every connection also runs "PRAGMA query_only = 1".
+struct ReadOnlyTarget
+{
+    QString uri;
+    OpenOptions options;
+};
+ReadOnlyTarget untouchedReadOnly(const QString& path);
+
 // "?,?,?" for `count` arguments; the one way a list of ids becomes placeholders.
 std::string placeholders(std::size_t count);
 

@@ -5,6 +5,7 @@
 #include "messages/format.h"
 #include "messages/phonenumber.h"
 #include "messages/records.h"
+#include "messages/unicodetext.h"
 
 #include <QTest>
 
@@ -126,6 +127,19 @@ private slots:
     {
         QFETCH(QString, handle);
         QTEST(PhoneNumber::canonical(handle), "canonical");
+    }
+
+    void characterWalksNest()
+    {
+        // A walk inside another walk must not cut the outer one short.
+        QStringList outer;
+        int inner = 0;
+        unicode::forEachCharacter(u"a👍́b", [&](QStringView character) {
+            outer.append(character.toString());
+            unicode::forEachCharacter(u"xyz", [&](QStringView) { ++inner; });
+        });
+        QCOMPARE(outer, QStringList({"a", "👍́", "b"}));
+        QCOMPARE(inner, 9);
     }
 
     void attachmentIsImage_data()
