@@ -18,7 +18,7 @@ void writeDatabase(const QString& path, const QString& sql)
 
 std::optional<QString> corpusDir()
 {
-    const QString dir = qEnvironmentVariable("TROVANE_CORPUS_DIR");
+    const QString dir = qEnvironmentVariable("TROVANE_CORPUS_DIR", QStringLiteral(TROVANE_DEFAULT_CORPUS_DIR));
     if (dir.isEmpty() || !QFileInfo(dir).isDir())
         return std::nullopt;
     return QDir(dir).absolutePath();
@@ -27,12 +27,12 @@ std::optional<QString> corpusDir()
 QString corpusMissingReason()
 {
     return QStringLiteral("the sample corpus (../shared/corpus beside the checkout) is not here: %1")
-        .arg(qEnvironmentVariable("TROVANE_CORPUS_DIR", QStringLiteral("TROVANE_CORPUS_DIR unset")));
+        .arg(qEnvironmentVariable("TROVANE_CORPUS_DIR", QStringLiteral(TROVANE_DEFAULT_CORPUS_DIR)));
 }
 
 QString binDir()
 {
-    return qEnvironmentVariable("TROVANE_BIN_DIR");
+    return qEnvironmentVariable("TROVANE_BIN_DIR", QStringLiteral(TROVANE_DEFAULT_BIN_DIR));
 }
 
 QByteArray readFile(const QString& path)

@@ -5,6 +5,8 @@
 #include "cases/isojson.h"
 #include "testhelpers.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -105,6 +107,47 @@ private slots:
         QVERIFY(result.out.isEmpty());
         QCOMPARE(result.err.count('\n'), 1);
         QVERIFY2(result.err.contains(says.toUtf8()), result.err.constData());
+    }
+
+    void importIndexAndSearch()
+    {
+        const QString dataHome = m_dir.filePath(QStringLiteral("flow"));
+        const QString source = m_dir.filePath(QStringLiteral("flow-source/chat.db"));
+        QDir().mkpath(QFileInfo(source).absolutePath());
+        testsupport::writeDatabase(source, QStringLiteral(R"(
+            CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT);
+            CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, attributedBody BLOB, date INTEGER,
+                is_from_me INTEGER, handle_id INTEGER, cache_has_attachments INTEGER, associated_message_type INTEGER);
+            CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER);
+            INSERT INTO message VALUES (1, 'Lunch at the café?', NULL, 700000000000000000, 0, 0, 0, 0),
+                                       (2, 'Sure', NULL, 700000001000000000, 1, 0, 1, 0);
+            INSERT INTO chat_message_join VALUES (3, 1), (3, 2);
+        )"));
+        Result result = probe({QStringLiteral("import"), source}, dataHome);
+        QCOMPARE(result.status, 0);
+        const QJsonObject record = QJsonDocument::fromJson(result.out).object();
+        const QString caseDir = dataHome + QStringLiteral("/Trovane/Cases/") + record["id"].toString();
+        QCOMPARE(record["sourcePath"].toString(), source);
+
+        result = probe({QStringLiteral("index"), caseDir}, dataHome);
+        QCOMPARE(result.status, 0);
+        QCOMPARE(QJsonDocument::fromJson(result.out).object(), (QJsonObject{{"messages_fts", 2}, {"msg_meta", 2}}));
+        QVERIFY(result.err.endsWith("1.000000\n"));
+
+        result = probe({QStringLiteral("search"), caseDir, QStringLiteral("--query"), QStringLiteral("CAFE")}, dataHome);
+        QCOMPARE(result.status, 0);
+        const QJsonArray hits = QJsonDocument::fromJson(result.out).array();
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits[0].toObject()["snippet"].toString(), QStringLiteral("Lunch at the \u0002café\u0003?"));
+        result = probe({QStringLiteral("search"), caseDir, QStringLiteral("--sender"), QStringLiteral("me"),
+                        QStringLiteral("--attachments-only")}, dataHome);
+        QCOMPARE(QJsonDocument::fromJson(result.out).array().size(), 1);
+        result = probe({QStringLiteral("search"), caseDir, QStringLiteral("--sender"), QStringLiteral("nobody")}, dataHome);
+        QCOMPARE(result.status, 2);
+
+        result = probe({QStringLiteral("reimport"), record["id"].toString()}, dataHome);
+        QCOMPARE(result.status, 0);
+        QVERIFY(QJsonDocument::fromJson(result.out).object()["id"].toString() != record["id"].toString());
     }
 
     void latestCase()

@@ -5,8 +5,10 @@
 #include "cases/importmanager.h"
 #include "messages/messagestore.h"
 #include "messages/messagetext.h"
+#include "search/searchindex.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -191,11 +193,104 @@ QJsonValue reimportCommand(const QStringList& args)
     return recordJson(manager.reimport(*record));
 }
 
+// Builds the index of a case folder, printing each progress fraction on standard error.
+QJsonValue indexCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        throw UsageError("usage: trovane-probe index CASE_DIR");
+    const QString folder = QFileInfo(args[0]).absoluteFilePath();
+    const SearchIndex index(folder + QStringLiteral("/index.db"), folder + QStringLiteral("/chat.db"));
+    index.build([](double fraction) { std::fprintf(stderr, "%.6f\n", fraction); });
+    sql::Connection db(index.indexURL(), sql::OpenOptions{sql::Access::ReadOnly});
+    const auto count = [&](const char* sql) {
+        auto statement = db.prepare(sql);
+        statement.step();
+        return static_cast<qint64>(statement.row().int64(0));
+    };
+    return QJsonObject{{"msg_meta", count("SELECT count(*) FROM msg_meta")},
+                       {"messages_fts", count("SELECT count(*) FROM messages_fts")}};
+}
+
+QJsonObject toJson(const SearchHit& hit)
+{
+    return QJsonObject{
+        {"id", static_cast<qint64>(hit.id)},
+        {"chatID", static_cast<qint64>(hit.chatID)},
+        {"date", date(hit.date)},
+        {"isFromMe", hit.isFromMe},
+        {"sender", optional(hit.sender)},
+        {"hasAttachments", hit.hasAttachments},
+        {"snippet", hit.snippet},
+    };
+}
+
+QJsonValue searchCommand(const QStringList& args)
+{
+    const char* usage = "usage: trovane-probe search CASE_DIR [--query TEXT] [--sender all|me|them] "
+                        "[--start ISO8601] [--end ISO8601] [--attachments-only] [--chats ID,...] [--limit N]";
+    if (args.isEmpty())
+        throw UsageError(usage);
+    MessageFilter filter;
+    int limit = 500;
+    const auto parseDate = [&](const QString& text) {
+        const QDateTime parsed = QDateTime::fromString(text, Qt::ISODate);
+        if (!parsed.isValid())
+            throw UsageError(usage);
+        return Instant::fromDateTime(parsed);
+    };
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& flag = args[i];
+        if (flag == u"--attachments-only") {
+            filter.attachmentsOnly = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            throw UsageError(usage);
+        const QString value = args[++i];
+        if (flag == u"--query") {
+            filter.query = value;
+        } else if (flag == u"--sender") {
+            const auto scope = SenderScope::fromText(value);
+            if (!scope)
+                throw UsageError(usage);
+            filter.sender = *scope;
+        } else if (flag == u"--start") {
+            filter.startDate = parseDate(value);
+        } else if (flag == u"--end") {
+            filter.endDate = parseDate(value);
+        } else if (flag == u"--chats") {
+            QList<std::int64_t> chats;
+            for (const QString& id : value.split(u',', Qt::SkipEmptyParts)) {
+                bool ok = false;
+                chats.append(id.toLongLong(&ok));
+                if (!ok)
+                    throw UsageError(usage);
+            }
+            filter.chatIDs = chats;
+        } else if (flag == u"--limit") {
+            bool ok = false;
+            limit = value.toInt(&ok);
+            if (!ok || limit < 0)
+                throw UsageError(usage);
+        } else {
+            throw UsageError(usage);
+        }
+    }
+    const QString folder = QFileInfo(args[0]).absoluteFilePath();
+    const SearchIndex index(folder + QStringLiteral("/index.db"), folder + QStringLiteral("/chat.db"));
+    QJsonArray hits;
+    for (const SearchHit& hit : index.search(filter, limit))
+        hits.append(toJson(hit));
+    return hits;
+}
+
 const std::map<QString, std::function<QJsonValue(const QStringList&)>>& commands()
 {
     static const std::map<QString, std::function<QJsonValue(const QStringList&)>> table{
         {"conversations", conversations},
         {"import", importCommand},
+        {"index", indexCommand},
+        {"search", searchCommand},
         {"reimport", reimportCommand},
         {"latest", latest},
         {"messages", messages},
