@@ -105,7 +105,8 @@ QString messageStatements(const QList<std::int64_t>& chatIDs)
     for (const std::int64_t id : chatIDs)
         ids.append(QString::number(id));
     const QString list = ids.join(u',');
-    return QStringLiteral(R"(SELECT m.ROWID AS id, m.guid AS guid, m.text AS text, m.attributedBody AS attributed_body,
+    return QStringLiteral(
+               R"(SELECT m.ROWID AS id, m.guid AS guid, m.text AS text, m.attributedBody AS attributed_body,
        m.date AS date, m.date_read AS date_read, m.date_edited AS date_edited, m.date_retracted AS date_retracted,
        m.is_from_me AS is_from_me, m.item_type AS item_type, m.cache_has_attachments AS has_attachments,
        m.associated_message_type AS assoc_type, m.associated_message_guid AS assoc_guid, h.id AS sender
@@ -130,17 +131,21 @@ QJsonObject conversations(const QString& db)
     qsizetype count = 0;
     const double ours = timeIt([&] { count = store.fetchConversations().size(); });
     const double shell = timeShell(db, QString::fromUtf8(conversationStatements));
-    return QJsonObject{{"benchmark", "fetchConversations"}, {"conversations", count}, {"seconds", ours},
-                       {"sqlite3ShellSeconds", shell}, {"ratio", ours / shell}};
+    return QJsonObject{{"benchmark", "fetchConversations"},
+                       {"conversations", count},
+                       {"seconds", ours},
+                       {"sqlite3ShellSeconds", shell},
+                       {"ratio", ours / shell}};
 }
 
 QJsonObject messages(const QString& db)
 {
     MessageStore store(db);
     const auto list = store.fetchConversations();
-    const auto largest = std::max_element(list.begin(), list.end(), [](const Conversation& a, const Conversation& b) {
-        return a.messageCount < b.messageCount;
-    });
+    const auto largest =
+        std::max_element(list.begin(), list.end(), [](const Conversation& a, const Conversation& b) {
+            return a.messageCount < b.messageCount;
+        });
     if (largest == list.end())
         throw std::runtime_error("the database has no conversations");
 
@@ -151,7 +156,8 @@ QJsonObject messages(const QString& db)
     const double ours = timeIt([&] {
         const QList<Message> loaded = store.fetchMessages(largest->chatIDs);
         count = loaded.size();
-        withText = std::count_if(loaded.begin(), loaded.end(), [](const Message& m) { return m.text.has_value(); });
+        withText =
+            std::count_if(loaded.begin(), loaded.end(), [](const Message& m) { return m.text.has_value(); });
     });
     const qint64 peak = peakKiB();
     const double shell = timeShell(db, messageStatements(largest->chatIDs));

@@ -59,7 +59,9 @@ double timeIt(int rounds, const std::function<void()>& fn, const std::function<v
 }
 
 // The shell reads the statements from a file and writes every row to /dev/null.
-double timeShell(int rounds, const QStringList& arguments, const QString& statements,
+double timeShell(int rounds,
+                 const QStringList& arguments,
+                 const QString& statements,
                  const std::function<void()>& before = {})
 {
     QTemporaryFile script;
@@ -74,8 +76,10 @@ double timeShell(int rounds, const QStringList& arguments, const QString& statem
             shell.setStandardInputFile(script.fileName());
             shell.setStandardOutputFile(QProcess::nullDevice());
             shell.start(QStringLiteral("sqlite3"), arguments);
-            if (!shell.waitForFinished(-1) || shell.exitStatus() != QProcess::NormalExit || shell.exitCode() != 0)
-                throw std::runtime_error("the sqlite3 shell failed: " + shell.readAllStandardError().toStdString());
+            if (!shell.waitForFinished(-1) || shell.exitStatus() != QProcess::NormalExit ||
+                shell.exitCode() != 0)
+                throw std::runtime_error("the sqlite3 shell failed: " +
+                                         shell.readAllStandardError().toStdString());
         },
         before);
 }
@@ -121,8 +125,9 @@ QStringList vocabulary(const QString& indexPath)
 {
     sql::Connection db(indexPath, sql::OpenOptions{sql::Access::ReadOnly});
     db.execute("CREATE VIRTUAL TABLE temp.vocab USING fts5vocab(main, messages_fts, row)");
-    sql::Statement words = db.prepare("SELECT term FROM temp.vocab WHERE length(term) >= 4 AND term NOT GLOB '*[^a-z]*' "
-                                      "ORDER BY doc DESC LIMIT 2000");
+    sql::Statement words =
+        db.prepare("SELECT term FROM temp.vocab WHERE length(term) >= 4 AND term NOT GLOB '*[^a-z]*' "
+                   "ORDER BY doc DESC LIMIT 2000");
     QStringList out;
     while (words.step())
         out.append(words.row().text(0));
@@ -146,7 +151,8 @@ QList<Query> typicalQueries(const QString& indexPath)
     const auto last = AppleDate::date(range.row().optInt64(1)).value_or(AppleDate::earliest);
     const Instant middleDate{(first.unixSeconds + last.unixSeconds) / 2};
     const Instant monthLater{middleDate.unixSeconds + 30 * 86400.0};
-    sql::Statement chats = db.prepare("SELECT chat_id FROM msg_meta GROUP BY chat_id ORDER BY COUNT(*) DESC LIMIT 2");
+    sql::Statement chats =
+        db.prepare("SELECT chat_id FROM msg_meta GROUP BY chat_id ORDER BY COUNT(*) DESC LIMIT 2");
     QList<std::int64_t> largest;
     while (chats.step())
         largest.append(chats.row().int64(0));
@@ -179,7 +185,8 @@ QList<Query> typicalQueries(const QString& indexPath)
 QJsonObject searches(const QString& indexPath)
 {
     const SearchIndex index(indexPath, QString());
-    const double startup = timeShell(searchRounds, {QStringLiteral("-readonly"), indexPath}, QStringLiteral("SELECT 1;\n"));
+    const double startup =
+        timeShell(searchRounds, {QStringLiteral("-readonly"), indexPath}, QStringLiteral("SELECT 1;\n"));
     QJsonArray results;
     std::vector<double> ratios;
     for (const Query& query : typicalQueries(indexPath)) {
@@ -195,12 +202,9 @@ QJsonObject searches(const QString& indexPath)
                                    {"sqlite3ShellSeconds", shell},
                                    {"ratio", ours / shell}});
     }
-    return QJsonObject{{"benchmark", "search"},
-                       {"limit", limit},
-                       {"rounds", searchRounds},
-                       {"shellStartupSeconds", startup},
-                       {"queries", results},
-                       {"medianRatio", median(ratios)}};
+    return QJsonObject{{"benchmark", "search"},  {"limit", limit},
+                       {"rounds", searchRounds}, {"shellStartupSeconds", startup},
+                       {"queries", results},     {"medianRatio", median(ratios)}};
 }
 
 // The two tables filled by one INSERT … SELECT each, from message.text only (the shell cannot read
@@ -280,8 +284,9 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments().mid(1);
     const bool build = (args.size() == 2 || args.size() == 3) && args[0] == u"build";
     if (!build && args.size() != 1) {
-        std::fputs("usage: trovane-bench-search INDEX_DB | trovane-bench-search build SOURCE_DB [TEXT_SOURCE_DB]\n",
-                   stderr);
+        std::fputs(
+            "usage: trovane-bench-search INDEX_DB | trovane-bench-search build SOURCE_DB [TEXT_SOURCE_DB]\n",
+            stderr);
         return 2;
     }
     try {

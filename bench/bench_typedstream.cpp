@@ -13,7 +13,7 @@
 
 using trovane::testsupport::MessagePart;
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
 
@@ -29,7 +29,7 @@ int main(int argc, char **argv)
     std::size_t totalBytes = 0;
     std::size_t smallest = SIZE_MAX;
     std::size_t largest = 0;
-    for (const auto &parts : shapes) {
+    for (const auto& parts : shapes) {
         bodies.push_back(trovane::testsupport::encodeAttributedString(parts));
         totalBytes += bodies.back().size();
         smallest = std::min(smallest, bodies.back().size());
@@ -39,7 +39,8 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    std::printf("%zu shapes, %zu..%zu bytes, mean %zu\n", bodies.size(), smallest, largest, totalBytes / bodies.size());
+    std::printf("%zu shapes, %zu..%zu bytes, mean %zu\n", bodies.size(), smallest, largest,
+                totalBytes / bodies.size());
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
@@ -49,7 +50,7 @@ int main(int argc, char **argv)
     auto now = start;
     while (now < deadline) {
         for (int round = 0; round < 10000; ++round) {
-            for (const auto &body : bodies) {
+            for (const auto& body : bodies) {
                 const auto text = trovane::typedstream::rootStringUtf8(body);
                 checksum += text ? text->size() : 0;
                 ++resolved;

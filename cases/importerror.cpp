@@ -23,7 +23,8 @@ ImportError ImportError::permissionDenied(const QString& sourcePath)
 
 ImportError ImportError::copyFailed(const QString& description)
 {
-    return ImportError(Kind::copyFailed, description, QStringLiteral("Failed to import the database: ") + description);
+    return ImportError(Kind::copyFailed, description,
+                       QStringLiteral("Failed to import the database: ") + description);
 }
 
 const QString& ImportError::fullDiskAccessText()

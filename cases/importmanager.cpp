@@ -64,7 +64,8 @@ std::optional<CaseLocation> ImportManager::loadMostRecentRecord() const
 
     std::vector<CaseLocation> found;
     // Unsorted: the order the file system lists, which breaks ties between equal import times.
-    const QStringList entries = rootDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted);
+    const QStringList entries =
+        rootDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted);
     for (const QString& entry : entries) {
         const QString folder = rootDir.filePath(entry);
         QFile file(folder + QStringLiteral("/import.json"));
@@ -119,10 +120,12 @@ ImportRecord ImportManager::importLocalDatabase() const
     if (!m_files.isReadable(source))
         throw ImportError::permissionDenied(source);
     const QString attachments = besideFile(source, QStringLiteral("Attachments"));
-    return importDatabase(source, m_files.isDirectory(attachments) ? std::optional<QString>(attachments) : std::nullopt);
+    return importDatabase(source, m_files.isDirectory(attachments) ? std::optional<QString>(attachments)
+                                                                   : std::nullopt);
 }
 
-ImportRecord ImportManager::importDatabase(const QString& source, const std::optional<QString>& attachmentsRoot) const
+ImportRecord ImportManager::importDatabase(const QString& source,
+                                           const std::optional<QString>& attachmentsRoot) const
 {
     std::optional<QString> attachments = attachmentsRoot;
     if (!attachments) {
@@ -135,7 +138,8 @@ ImportRecord ImportManager::importDatabase(const QString& source, const std::opt
     record.id = QUuid::createUuid();
     const QString root = casesRoot();
     if (root.isEmpty())
-        throw ImportError::copyFailed(QStringLiteral("the application data folder cannot be found or created"));
+        throw ImportError::copyFailed(
+            QStringLiteral("the application data folder cannot be found or created"));
     const QString folder = root + u'/' + record.idText();
     const QString copy = folder + u'/' + record.storedFilename;
 
@@ -167,7 +171,8 @@ ImportRecord ImportManager::importDatabase(const QString& source, const std::opt
 
     QFile file(folder + QStringLiteral("/import.json"));
     const QByteArray json = record.encoded();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(json) != json.size() || !file.flush())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(json) != json.size() ||
+        !file.flush())
         throw FileError(file.error() == QFileDevice::PermissionsError ? EACCES : EIO, QStringLiteral("write"),
                         file.fileName());
     return record;
@@ -196,7 +201,8 @@ void ImportManager::stabilize(const QString& copy) const
         auto journal = db.prepare("PRAGMA journal_mode=DELETE");
         // A copy left in write-ahead-log mode would grow companions again, and its hash would not
         // describe a stable file.
-        if (!journal.step() || journal.row().text(0).compare(QLatin1StringView("delete"), Qt::CaseInsensitive) != 0)
+        if (!journal.step() ||
+            journal.row().text(0).compare(QLatin1StringView("delete"), Qt::CaseInsensitive) != 0)
             throw sql::Error(1, "the copy could not be switched out of write-ahead-log mode");
         holdsMessages = db.hasTable(QStringLiteral("message"));
     }
@@ -208,7 +214,8 @@ void ImportManager::stabilize(const QString& copy) const
     if (m_files.fileSize(copy).value_or(0) == 0)
         throw ImportError::copyFailed(QStringLiteral("the file is empty, not a Messages database"));
     if (!holdsMessages)
-        throw ImportError::copyFailed(QStringLiteral("the file is not a Messages database (it has no message table)"));
+        throw ImportError::copyFailed(
+            QStringLiteral("the file is not a Messages database (it has no message table)"));
 }
 
 QString ImportManager::sha256(const QString& path) const

@@ -64,7 +64,8 @@ public:
     ImportRecord importLocalDatabase() const;
     // A chosen database file; without an attachments folder, an "Attachments" folder beside the
     // file is used when there is one.
-    ImportRecord importDatabase(const QString& source, const std::optional<QString>& attachmentsRoot = {}) const;
+    ImportRecord importDatabase(const QString& source,
+                                const std::optional<QString>& attachmentsRoot = {}) const;
     // Imports the source of an existing case again into a new case and carries its contact names
     // over. The old case stays; the caller removes it.
     ImportRecord reimport(const ImportRecord& old) const;

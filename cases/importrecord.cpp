@@ -85,8 +85,9 @@ std::optional<ImportRecord> ImportRecord::decode(const QByteArray& bytes)
 
 size_t qHash(const ImportRecord& record, size_t seed) noexcept
 {
-    return qHashMulti(seed, record.id, record.sourcePath, record.storedFilename, record.importedAt, record.sha256,
-                      record.fileSize, record.attachmentsRoot.has_value(), record.attachmentsRoot.value_or(QString()));
+    return qHashMulti(seed, record.id, record.sourcePath, record.storedFilename, record.importedAt,
+                      record.sha256, record.fileSize, record.attachmentsRoot.has_value(),
+                      record.attachmentsRoot.value_or(QString()));
 }
 
 } // namespace trovane

@@ -13,8 +13,8 @@ namespace trovane {
 
 struct ImportRecord
 {
-    QUuid id;                               // the case's identity and the name of its folder
-    QString sourcePath;                     // absolute path of the database file that was copied
+    QUuid id;                                           // the case's identity and the name of its folder
+    QString sourcePath;                                 // absolute path of the database file that was copied
     QString storedFilename = QStringLiteral("chat.db"); // the copy's name inside the case folder
     Instant importedAt;                     // when copying and fingerprinting finished (whole seconds)
     QString sha256;                         // 64 lower-case hex digits of the stabilised copy

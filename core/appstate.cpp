@@ -33,11 +33,11 @@ namespace {
 // deleteLater may be called from any thread; the queue is deleted on the main thread.
 std::shared_ptr<MainThreadQueue> makeQueue(AppState* state)
 {
-    return std::shared_ptr<MainThreadQueue>(new MainThreadQueue(state), [](MainThreadQueue* q) { q->deleteLater(); });
+    return std::shared_ptr<MainThreadQueue>(new MainThreadQueue(state),
+                                            [](MainThreadQueue* q) { q->deleteLater(); });
 }
 
-template<class T>
-bool assign(T& member, const T& value)
+template <class T> bool assign(T& member, const T& value)
 {
     if (member == value)
         return false;
@@ -76,8 +76,7 @@ void AppState::postToMain(std::function<void(AppState&)> fn)
         Qt::QueuedConnection);
 }
 
-template<class Work, class Apply>
-void AppState::inBackground(Work work, Apply apply)
+template <class Work, class Apply> void AppState::inBackground(Work work, Apply apply)
 {
     auto queue = m_mainQueue;
     QThreadPool::globalInstance()->start([queue, work = std::move(work), apply = std::move(apply)]() mutable {
@@ -93,15 +92,13 @@ void AppState::inBackground(Work work, Apply apply)
 }
 
 // A background result: a value, or the description of what failed.
-template<class T>
-struct Outcome
+template <class T> struct Outcome
 {
     std::optional<T> value;
     QString error;
 };
 
-template<class T, class Fn>
-Outcome<T> attempt(Fn&& fn)
+template <class T, class Fn> Outcome<T> attempt(Fn&& fn)
 {
     try {
         return Outcome<T>{fn(), {}};
@@ -112,16 +109,19 @@ Outcome<T> attempt(Fn&& fn)
 
 // ---- Setters: each emits only on a real change ------------------------------------------------
 
-#define TROVANE_SETTER(Name, member, Type, signal)                                                              \
-    void AppState::Name(Type value)                                                                             \
-    {                                                                                                           \
-        if (assign(member, value))                                                                              \
-            emit signal();                                                                                      \
+#define TROVANE_SETTER(Name, member, Type, signal)                                                           \
+    void AppState::Name(Type value)                                                                          \
+    {                                                                                                        \
+        if (assign(member, value))                                                                           \
+            emit signal();                                                                                   \
     }
 
 TROVANE_SETTER(setRecord, m_record, const std::optional<ImportRecord>&, recordChanged)
 TROVANE_SETTER(setConversations, m_conversations, const QList<Conversation>&, conversationsChanged)
-TROVANE_SETTER(setSelectedConversationID, m_selectedConversationID, std::optional<qint64>, selectedConversationIDChanged)
+TROVANE_SETTER(setSelectedConversationID,
+               m_selectedConversationID,
+               std::optional<qint64>,
+               selectedConversationIDChanged)
 TROVANE_SETTER(setMessages, m_messages, const QList<Message>&, messagesChanged)
 TROVANE_SETTER(setMessageDays, m_messageDays, const QList<DayGroup>&, messageDaysChanged)
 TROVANE_SETTER(setImporting, m_isImporting, bool, isImportingChanged)
@@ -235,7 +235,9 @@ void AppState::loadConversations()
     if (!m_store)
         return;
     inBackground(
-        [store = m_store] { return attempt<QList<Conversation>>([&] { return store->fetchConversations(); }); },
+        [store = m_store] {
+            return attempt<QList<Conversation>>([&] { return store->fetchConversations(); });
+        },
         [](AppState& state, Outcome<QList<Conversation>> outcome) {
             if (!outcome.value) {
                 state.setErrorMessage(QStringLiteral("Couldn't load conversations: ") + outcome.error);
@@ -305,7 +307,8 @@ void AppState::userSelectedConversation(std::optional<qint64> id)
 QList<DayGroup> AppState::groupByDay(const QList<Message>& messages)
 {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(icu::TimeZone::createDefault(), status));
+    std::unique_ptr<icu::Calendar> calendar(
+        icu::Calendar::createInstance(icu::TimeZone::createDefault(), status));
     const auto startOfDay = [&](Instant instant) {
         if (!calendar || U_FAILURE(status))
             return instant;
@@ -462,7 +465,8 @@ void AppState::buildIndexIfNeeded()
 
     auto queue = m_mainQueue;
     QThreadPool::globalInstance()->start([index = m_searchIndex, queue] {
-        const std::unique_ptr<UserActivity> activity = UserActivity::begin(QStringLiteral("Building message search index"));
+        const std::unique_ptr<UserActivity> activity =
+            UserActivity::begin(QStringLiteral("Building message search index"));
         // Each fraction is its own queued update; they may arrive after the completion below.
         const auto post = [&queue](std::function<void(AppState&)> fn) {
             QMetaObject::invokeMethod(
@@ -475,7 +479,9 @@ void AppState::buildIndexIfNeeded()
         };
         QString error;
         try {
-            index->build([&post](double fraction) { post([fraction](AppState& s) { s.setIndexProgress(fraction); }); });
+            index->build([&post](double fraction) {
+                post([fraction](AppState& s) { s.setIndexProgress(fraction); });
+            });
         } catch (const std::exception& e) {
             error = describe(e);
         }
@@ -548,8 +554,9 @@ QList<ContactGroup> AppState::contactGroups() const
         std::sort(sorted.begin(), sorted.end()); // UTF-16 order: case-sensitive, locale-independent
         groups.append(ContactGroup{it.key(), sorted});
     }
-    std::stable_sort(groups.begin(), groups.end(),
-                     [](const ContactGroup& a, const ContactGroup& b) { return a.handles.first() < b.handles.first(); });
+    std::stable_sort(groups.begin(), groups.end(), [](const ContactGroup& a, const ContactGroup& b) {
+        return a.handles.first() < b.handles.first();
+    });
     return groups;
 }
 

@@ -77,8 +77,8 @@ class AppState : public QObject
     Q_PROPERTY(QList<trovane::SearchHit> searchResults READ searchResults NOTIFY searchResultsChanged)
     Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
     // A message the transcript is to scroll to and mark; absent when none.
-    Q_PROPERTY(std::optional<qint64> scrollTarget READ scrollTarget WRITE setScrollTarget NOTIFY
-                   scrollTargetChanged)
+    Q_PROPERTY(
+        std::optional<qint64> scrollTarget READ scrollTarget WRITE setScrollTarget NOTIFY scrollTargetChanged)
     // Words to highlight in the transcript.
     Q_PROPERTY(QStringList highlightTerms READ highlightTerms NOTIFY highlightTermsChanged)
     // Names the user gave, keyed by the handle exactly as the database spells it.
@@ -240,8 +240,7 @@ signals:
 private:
     // Runs `work` on the thread pool; `apply(state, result)` then runs on the main thread, unless
     // the state is gone by then.
-    template<class Work, class Apply>
-    void inBackground(Work work, Apply apply);
+    template <class Work, class Apply> void inBackground(Work work, Apply apply);
     void postToMain(std::function<void(AppState&)> fn);
 
     void setRecord(const std::optional<ImportRecord>& record);

@@ -31,13 +31,14 @@ std::unique_ptr<UserActivity> UserActivity::begin(const QString& reason)
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
         return std::make_unique<NoActivity>();
-    QDBusInterface manager(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+    QDBusInterface manager(QStringLiteral("org.freedesktop.login1"),
+                           QStringLiteral("/org/freedesktop/login1"),
                            QStringLiteral("org.freedesktop.login1.Manager"), bus);
     if (!manager.isValid())
         return std::make_unique<NoActivity>();
     const QDBusReply<QDBusUnixFileDescriptor> reply =
-        manager.call(QStringLiteral("Inhibit"), QStringLiteral("sleep:idle"), QStringLiteral("Trovane"), reason,
-                     QStringLiteral("block"));
+        manager.call(QStringLiteral("Inhibit"), QStringLiteral("sleep:idle"), QStringLiteral("Trovane"),
+                     reason, QStringLiteral("block"));
     if (!reply.isValid() || !reply.value().isValid())
         return std::make_unique<NoActivity>();
     return std::make_unique<LogindInhibitor>(reply.value());

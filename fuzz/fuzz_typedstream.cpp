@@ -8,7 +8,7 @@
 namespace {
 
 // Deliberately written independently of the reader's validator, as a cross-check.
-bool isValidUtf8(const unsigned char *s, std::size_t n)
+bool isValidUtf8(const unsigned char* s, std::size_t n)
 {
     std::size_t i = 0;
     while (i < n) {
@@ -47,12 +47,12 @@ bool isValidUtf8(const unsigned char *s, std::size_t n)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const auto text = trovane::typedstream::rootStringUtf8({data, size});
     if (!text)
         return 0;
-    const auto *first = reinterpret_cast<const std::uint8_t *>(text->data());
+    const auto* first = reinterpret_cast<const std::uint8_t*>(text->data());
     if (!text->empty() && (first < data || first + text->size() > data + size))
         std::abort();
     if (!isValidUtf8(first, text->size()))

@@ -6,8 +6,8 @@
 
 namespace trovane {
 
-std::optional<QString> AttachmentResolver::url(const Attachment& attachment, const std::optional<QString>& root,
-                                               const QString& home)
+std::optional<QString>
+AttachmentResolver::url(const Attachment& attachment, const std::optional<QString>& root, const QString& home)
 {
     if (!attachment.filename)
         return std::nullopt;

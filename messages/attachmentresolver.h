@@ -26,8 +26,8 @@ struct AttachmentResolver
     // Only existence counts (not readability, not whether it is a folder). `root` absent or empty
     // means the case has no attachments folder. `home` is the folder "~" stands for; empty means
     // the current user's.
-    static std::optional<QString> url(const Attachment& attachment, const std::optional<QString>& root,
-                                      const QString& home = {});
+    static std::optional<QString>
+    url(const Attachment& attachment, const std::optional<QString>& root, const QString& home = {});
 };
 
 } // namespace trovane

@@ -12,7 +12,8 @@ namespace {
 
 icu::UnicodeString toIcu(const QString& text)
 {
-    return icu::UnicodeString(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<int32_t>(text.size()));
+    return icu::UnicodeString(reinterpret_cast<const char16_t*>(text.utf16()),
+                              static_cast<int32_t>(text.size()));
 }
 
 icu::Locale localeFor(const QString& name)
@@ -43,7 +44,8 @@ static void adoptZone(icu::DateFormat& format, const QString& timeZoneId)
         format.adoptTimeZone(icu::TimeZone::createTimeZone(toIcu(timeZoneId)));
 }
 
-DateFormatter DateFormatter::withPattern(const QString& pattern, const QString& localeName, const QString& timeZoneId)
+DateFormatter
+DateFormatter::withPattern(const QString& pattern, const QString& localeName, const QString& timeZoneId)
 {
     UErrorCode status = U_ZERO_ERROR;
     auto impl = std::make_unique<Impl>();

@@ -21,8 +21,8 @@ class DateFormatter
 public:
     // `localeName` is an ICU locale id ("en_US"); empty means the user's default locale.
     // `timeZoneId` is an Olson id ("Europe/London"); empty means the user's current time zone.
-    static DateFormatter withPattern(const QString& pattern, const QString& localeName = {},
-                                     const QString& timeZoneId = {});
+    static DateFormatter
+    withPattern(const QString& pattern, const QString& localeName = {}, const QString& timeZoneId = {});
     static DateFormatter mediumDate(const QString& localeName = {}, const QString& timeZoneId = {});
 
     DateFormatter(DateFormatter&&) noexcept;

@@ -90,8 +90,8 @@ std::string messagesStatementFor(const QStringList& columns)
 }
 
 // associated_message_type 2000–2005 sets these; 3000–3005 removes whatever the reactor had.
-const char* const tapbackEmoji[] = {"\u2764\uFE0F", "\U0001F44D", "\U0001F44E", "\U0001F602", "\u203C\uFE0F",
-                                    "\u2753"};
+const char* const tapbackEmoji[] = {"\u2764\uFE0F", "\U0001F44D",   "\U0001F44E",
+                                    "\U0001F602",   "\u203C\uFE0F", "\u2753"};
 
 // The target of a tapback: the text after the last "/" (p:0/GUID), else after the last ":"
 // (bp:GUID), else the whole value.
@@ -145,10 +145,11 @@ QList<Message> MessageStore::fetchMessages(const QList<std::int64_t>& chatIDs)
                 const std::int64_t attachmentID = row.int64(id);
                 // A message in two of the merged chats returns its attachment rows twice; a court
                 // record shows each file once.
-                if (std::any_of(list.cbegin(), list.cend(), [&](const Attachment& a) { return a.id == attachmentID; }))
+                if (std::any_of(list.cbegin(), list.cend(),
+                                [&](const Attachment& a) { return a.id == attachmentID; }))
                     continue;
-                list.append(Attachment{attachmentID, row.optText(filename), row.optText(mimeType), row.optText(uti),
-                                       row.optText(transferName), row.int64(totalBytes)});
+                list.append(Attachment{attachmentID, row.optText(filename), row.optText(mimeType),
+                                       row.optText(uti), row.optText(transferName), row.int64(totalBytes)});
             }
         }
 
@@ -186,7 +187,8 @@ QList<Message> MessageStore::fetchMessages(const QList<std::int64_t>& chatIDs)
                     continue;
                 const bool fromMe = row.int64(isFromMe) == 1;
                 const auto reactor = row.optText(sender);
-                const QString key = fromMe ? QStringLiteral("__me__") : reactor.value_or(QStringLiteral("__unknown__"));
+                const QString key =
+                    fromMe ? QStringLiteral("__me__") : reactor.value_or(QStringLiteral("__unknown__"));
                 const QString target = tapbackTarget(*reference);
                 if (removing) {
                     const auto found = reactionsByTarget.find(target);
@@ -283,10 +285,11 @@ QList<Conversation> MessageStore::merged(const QList<Conversation>& conversation
     QStringList keys; // in the order each was first met
     QHash<QString, QList<Conversation>> groups;
     for (const Conversation& c : conversations) {
-        const QString key = c.isGroup
-            ? QStringLiteral("group:") + QString::number(c.id)
-            : QStringLiteral("1:1:")
-                + PhoneNumber::canonical(c.participants.isEmpty() ? c.chatIdentifier : c.participants.first());
+        const QString key =
+            c.isGroup ? QStringLiteral("group:") + QString::number(c.id)
+                      : QStringLiteral("1:1:") + PhoneNumber::canonical(c.participants.isEmpty()
+                                                                            ? c.chatIdentifier
+                                                                            : c.participants.first());
         auto it = groups.find(key);
         if (it == groups.end()) {
             keys.append(key);

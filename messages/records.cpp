@@ -9,8 +9,7 @@ namespace trovane {
 namespace {
 
 // An absent optional hashes distinctly from every present value.
-template<class T>
-size_t hashOptional(const std::optional<T>& value, size_t seed)
+template <class T> size_t hashOptional(const std::optional<T>& value, size_t seed)
 {
     return value ? qHashMulti(seed, true, *value) : ::qHash(false, seed);
 }

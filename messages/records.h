@@ -16,7 +16,7 @@ namespace trovane {
 struct Attachment
 {
     std::int64_t id = 0;
-    std::optional<QString> filename;     // the path as recorded, usually "~/Library/Messages/Attachments/…"
+    std::optional<QString> filename; // the path as recorded, usually "~/Library/Messages/Attachments/…"
     std::optional<QString> mimeType;
     std::optional<QString> uti;          // uniform type identifier, such as public.heic
     std::optional<QString> transferName; // the file name as it was sent

@@ -57,15 +57,14 @@ constexpr std::string_view kBigEndianSignature = "typedstream";
 
 // Fixed inline capacity with a vector behind it. Elements in the inline part are left uninitialised until
 // pushed, so constructing a table costs nothing.
-template <typename T, std::size_t N>
-class SmallTable
+template <typename T, std::size_t N> class SmallTable
 {
 public:
     std::size_t size() const { return m_size; }
 
-    T &operator[](std::size_t i) { return i < N ? m_inline[i] : m_overflow[i - N]; }
+    T& operator[](std::size_t i) { return i < N ? m_inline[i] : m_overflow[i - N]; }
 
-    void push(const T &value)
+    void push(const T& value)
     {
         if (m_size < N) [[likely]] {
             m_inline[m_size++] = value;
@@ -76,7 +75,7 @@ public:
 
 private:
     // Kept out of line so the common path stays small enough to inline.
-    [[gnu::noinline]] void pushOverflow(const T &value)
+    [[gnu::noinline]] void pushOverflow(const T& value)
     {
         m_overflow.push_back(value); // may throw bad_alloc; caught at the public boundary
         ++m_size;
@@ -108,9 +107,9 @@ struct Entry
 };
 
 // Counts the UTF-16 units of strictly valid UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
-bool utf16Length(const std::uint8_t *p, std::size_t n, std::uint64_t &units)
+bool utf16Length(const std::uint8_t* p, std::size_t n, std::uint64_t& units)
 {
-    const std::uint8_t *const end = p + n;
+    const std::uint8_t* const end = p + n;
     std::uint64_t count = 0;
     while (p < end) {
         if (end - p >= 8) {
@@ -161,7 +160,13 @@ bool utf16Length(const std::uint8_t *p, std::size_t n, std::uint64_t &units)
 bool isQualifier(char c)
 {
     switch (c) {
-    case 'r': case 'n': case 'N': case 'o': case 'O': case 'R': case 'V':
+    case 'r':
+    case 'n':
+    case 'N':
+    case 'o':
+    case 'O':
+    case 'R':
+    case 'V':
         return true;
     default:
         return false;
@@ -192,7 +197,7 @@ private:
         return m_budget >= 0;
     }
 
-    bool readByte(std::uint8_t &b)
+    bool readByte(std::uint8_t& b)
     {
         if (m_p == m_end)
             return false;
@@ -200,7 +205,7 @@ private:
         return true;
     }
 
-    bool peekByte(std::uint8_t &b) const
+    bool peekByte(std::uint8_t& b) const
     {
         if (m_p == m_end)
             return false;
@@ -208,7 +213,7 @@ private:
         return true;
     }
 
-    bool readFixed(int width, std::uint64_t &bits)
+    bool readFixed(int width, std::uint64_t& bits)
     {
         if (left() < static_cast<std::size_t>(width))
             return false;
@@ -226,7 +231,7 @@ private:
     }
 
     // The rest of an integer whose head byte has already been consumed.
-    bool integerAfterHead(std::uint8_t head, std::int64_t &value)
+    bool integerAfterHead(std::uint8_t head, std::int64_t& value)
     {
         if (head <= 0x7F || head >= 0x92) {
             value = static_cast<std::int8_t>(head);
@@ -254,14 +259,14 @@ private:
         }
     }
 
-    bool readInteger(std::int64_t &value)
+    bool readInteger(std::int64_t& value)
     {
         std::uint8_t head;
         return readByte(head) && integerAfterHead(head, value);
     }
 
     // A length in front of bytes that must all be present.
-    bool readLength(std::size_t &length)
+    bool readLength(std::size_t& length)
     {
         std::int64_t v;
         if (!readInteger(v) || v < 0 || static_cast<std::uint64_t>(v) > left())
@@ -270,7 +275,7 @@ private:
         return true;
     }
 
-    bool referenceIndex(std::uint8_t head, std::size_t tableSize, std::size_t &index)
+    bool referenceIndex(std::uint8_t head, std::size_t tableSize, std::size_t& index)
     {
         std::int64_t v;
         if (!integerAfterHead(head, v))
@@ -283,7 +288,7 @@ private:
     }
 
     // A shared string where one is required (class name, type encoding, C-string text); nil is a fault.
-    bool readSharedString(std::string_view &text)
+    bool readSharedString(std::string_view& text)
     {
         std::uint8_t head;
         if (!readByte(head) || head == kTagNil)
@@ -294,7 +299,7 @@ private:
                 return false;
             const auto offset = static_cast<std::uint32_t>(m_p - m_begin);
             m_shared.push({offset, static_cast<std::uint32_t>(length)});
-            text = {reinterpret_cast<const char *>(m_p), length};
+            text = {reinterpret_cast<const char*>(m_p), length};
             m_p += length;
             return true;
         }
@@ -302,13 +307,13 @@ private:
         if (!referenceIndex(head, m_shared.size(), index))
             return false;
         const SharedString s = m_shared[index];
-        text = {reinterpret_cast<const char *>(m_begin + s.offset), s.length};
+        text = {reinterpret_cast<const char*>(m_begin + s.offset), s.length};
         return true;
     }
 
     // A class where an object's class is expected: a new chain or a reference to a finished class.
     // Nil is refused here; a chain ends in nil only as some class's superclass.
-    bool readClass(std::uint8_t &flags)
+    bool readClass(std::uint8_t& flags)
     {
         std::uint8_t head;
         if (!readByte(head) || head == kTagNil)
@@ -344,7 +349,7 @@ private:
             break;
         }
         for (std::size_t i = m_objects.size(); i-- > first;) {
-            Entry &e = m_objects[i];
+            Entry& e = m_objects[i];
             inherited |= e.flags;
             e.flags = inherited;
             e.kind = EntryKind::Class;
@@ -354,7 +359,7 @@ private:
     }
 
     // Only finished classes may be referenced; an unfinished one means the chain loops back into itself.
-    bool classReference(std::uint8_t head, std::uint8_t &flags)
+    bool classReference(std::uint8_t head, std::uint8_t& flags)
     {
         std::size_t index;
         if (!referenceIndex(head, m_objects.size(), index))
@@ -406,7 +411,8 @@ private:
         if (head != kTagNew) {
             // Objects still being read may be referenced: archives of cyclic graphs do that.
             std::size_t index;
-            return referenceIndex(head, m_objects.size(), index) && m_objects[index].kind == EntryKind::Object;
+            return referenceIndex(head, m_objects.size(), index) &&
+                   m_objects[index].kind == EntryKind::Object;
         }
         if (depth + 1 > kMaxObjectDepth)
             return false;
@@ -436,8 +442,8 @@ private:
     {
         if (type.empty())
             return false;
-        const char *t = type.data();
-        const char *const end = t + type.size();
+        const char* t = type.data();
+        const char* const end = t + type.size();
         while (t != end) {
             if (!readValue(t, end, 0, depth, false))
                 return false;
@@ -447,11 +453,11 @@ private:
 
     // Reads one value of the type starting at `t` and advances `t` past that type. With `dry` set only the
     // type is parsed (the element type of a zero-length array still has to be skipped).
-    bool readValue(const char *&t, const char *end, int typeDepth, int depth, bool dry)
+    bool readValue(const char*& t, const char* end, int typeDepth, int depth, bool dry)
     {
         if (!spend(1))
             return false;
-        const char *const qualifiers = t;
+        const char* const qualifiers = t;
         while (t != end && isQualifier(*t))
             ++t;
         if (t == end || !spend(t - qualifiers))
@@ -474,11 +480,19 @@ private:
             m_p += length;
             return true;
         }
-        case 'i': case 'I': case 's': case 'S': case 'l': case 'L': case 'q': case 'Q': {
+        case 'i':
+        case 'I':
+        case 's':
+        case 'S':
+        case 'l':
+        case 'L':
+        case 'q':
+        case 'Q': {
             std::int64_t v;
             return dry || readInteger(v);
         }
-        case 'f': case 'd': {
+        case 'f':
+        case 'd': {
             if (dry)
                 return true;
             std::uint8_t head;
@@ -491,7 +505,9 @@ private:
             std::int64_t v;
             return integerAfterHead(head, v);
         }
-        case 'c': case 'C': case 'B': {
+        case 'c':
+        case 'C':
+        case 'B': {
             std::uint8_t b;
             return dry || readByte(b);
         }
@@ -504,12 +520,12 @@ private:
         }
     }
 
-    bool readArray(const char *&t, const char *end, int typeDepth, int depth, bool dry)
+    bool readArray(const char*& t, const char* end, int typeDepth, int depth, bool dry)
     {
         if (typeDepth + 1 > kMaxTypeDepth)
             return false;
         std::uint64_t count = 0;
-        const char *const digits = t;
+        const char* const digits = t;
         while (t != end && *t >= '0' && *t <= '9') {
             count = count * 10 + static_cast<unsigned>(*t - '0');
             if (count > 0xFFFFFFFFu)
@@ -530,7 +546,7 @@ private:
             return true;
         }
 
-        const char *const element = t;
+        const char* const element = t;
         if (dry || count == 0) {
             if (!readValue(t, end, typeDepth + 1, depth, true))
                 return false;
@@ -547,11 +563,11 @@ private:
         return true;
     }
 
-    bool readStruct(const char *&t, const char *end, int typeDepth, int depth, bool dry)
+    bool readStruct(const char*& t, const char* end, int typeDepth, int depth, bool dry)
     {
         if (typeDepth + 1 > kMaxTypeDepth)
             return false;
-        const char *const name = t;
+        const char* const name = t;
         while (t != end && *t != '=' && *t != '}')
             ++t;
         if (t == end || !spend(t - name))
@@ -575,7 +591,7 @@ private:
         std::size_t length;
         if (!readInteger(version) || version != 4 || !readLength(length))
             return false;
-        const std::string_view signature(reinterpret_cast<const char *>(m_p), length);
+        const std::string_view signature(reinterpret_cast<const char*>(m_p), length);
         m_p += length;
         if (signature == kBigEndianSignature)
             m_bigEndian = true;
@@ -586,13 +602,13 @@ private:
     }
 
     // Contents of an NSString: exactly one "+" group, then the end byte.
-    bool readStringContents(std::string_view &utf8)
+    bool readStringContents(std::string_view& utf8)
     {
         std::string_view type;
         std::size_t length;
         if (!readSharedString(type) || type != "+" || !readLength(length))
             return false;
-        utf8 = {reinterpret_cast<const char *>(m_p), length};
+        utf8 = {reinterpret_cast<const char*>(m_p), length};
         m_p += length;
         std::uint8_t end;
         return readByte(end) && end == kTagEnd;
@@ -604,7 +620,7 @@ private:
         return readSharedString(type) && type == wanted;
     }
 
-    bool readAttributedContents(std::string_view &utf8)
+    bool readAttributedContents(std::string_view& utf8)
     {
         // The string object, numbered like any other new object.
         std::uint8_t head;
@@ -617,7 +633,7 @@ private:
         if (!readStringContents(utf8))
             return false;
         std::uint64_t units;
-        if (!utf16Length(reinterpret_cast<const std::uint8_t *>(utf8.data()), utf8.size(), units))
+        if (!utf16Length(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(), units))
             return false;
 
         // No run count is stored: runs are read until they cover the string, and then the root must end.
@@ -644,9 +660,9 @@ private:
         return readByte(head) && head == kTagEnd;
     }
 
-    const std::uint8_t *const m_begin;
-    const std::uint8_t *m_p;
-    const std::uint8_t *const m_end;
+    const std::uint8_t* const m_begin;
+    const std::uint8_t* m_p;
+    const std::uint8_t* const m_end;
     std::int64_t m_budget;
     bool m_bigEndian = false;
     SmallTable<SharedString, 64> m_shared;
@@ -673,8 +689,8 @@ std::optional<std::string_view> Reader::rootString()
     }
     if (flags & kChainHasString) {
         std::uint64_t units;
-        if (!readStringContents(utf8)
-            || !utf16Length(reinterpret_cast<const std::uint8_t *>(utf8.data()), utf8.size(), units))
+        if (!readStringContents(utf8) ||
+            !utf16Length(reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(), units))
             return std::nullopt;
         return utf8;
     }

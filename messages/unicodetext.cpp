@@ -33,7 +33,8 @@ icu::BreakIterator& characterBreaks()
     // One iterator per thread: creating one costs far more than using it.
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         return U_SUCCESS(status) ? std::move(it) : nullptr;
     }();
     return *iterator;
@@ -71,7 +72,8 @@ bool isLetter(QStringView character)
 
 bool isNumber(QStringView character)
 {
-    return u_getIntPropertyValue(static_cast<UChar32>(firstScalar(character)), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+    return u_getIntPropertyValue(static_cast<UChar32>(firstScalar(character)), UCHAR_NUMERIC_TYPE) !=
+           U_NT_NONE;
 }
 
 QString trimmed(QStringView text)
@@ -103,7 +105,8 @@ QString trimmed(QStringView text)
 
 QString lowercased(QStringView text)
 {
-    icu::UnicodeString copy(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<int32_t>(text.size()));
+    icu::UnicodeString copy(reinterpret_cast<const char16_t*>(text.utf16()),
+                            static_cast<int32_t>(text.size()));
     copy.toLower(icu::Locale::getRoot());
     return QString(reinterpret_cast<const QChar*>(copy.getBuffer()), copy.length());
 }

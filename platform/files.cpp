@@ -128,13 +128,17 @@ const FileSystem& FileSystem::local()
 
 bool FileSystem::exists(const QString& path) const
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(native(path).constData(), &info) == 0;
 }
 
 bool FileSystem::isDirectory(const QString& path) const
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(native(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -152,7 +156,9 @@ void FileSystem::createFolders(const QString& path) const
             continue;
         const QByteArray prefix = target.left(at);
         if (::mkdir(prefix.constData(), 0755) == 0 || errno == EEXIST) {
-            struct stat info{};
+            struct stat info
+            {
+            };
             if (::stat(prefix.constData(), &info) == 0 && S_ISDIR(info.st_mode))
                 continue;
             throw FileError(ENOTDIR, QStringLiteral("create the folder"), QFile::decodeName(prefix));
@@ -197,7 +203,9 @@ bool FileSystem::removeFile(const QString& path) const
 
 std::optional<std::int64_t> FileSystem::fileSize(const QString& path) const
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::stat(native(path).constData(), &info) != 0)
         return std::nullopt;
     return static_cast<std::int64_t>(info.st_size);

@@ -311,12 +311,15 @@ ReadOnlyTarget untouchedReadOnly(const QString& path)
     if (file.open(QIODevice::ReadOnly)) {
         const QByteArray header = file.read(20);
         // Bytes 18 and 19 of the header are the read and write versions: 2 means write-ahead log.
-        walMode = header.size() == 20 && header.startsWith("SQLite format 3") && header[18] == 2 && header[19] == 2;
+        walMode =
+            header.size() == 20 && header.startsWith("SQLite format 3") && header[18] == 2 && header[19] == 2;
     }
     if (walMode && QFileInfo(path + QStringLiteral("-wal")).size() > 0)
-        throw Error(SQLITE_CANTOPEN, "the database has an unmerged write-ahead log beside it; import it as a case first");
+        throw Error(SQLITE_CANTOPEN,
+                    "the database has an unmerged write-ahead log beside it; import it as a case first");
     return ReadOnlyTarget{
-        QStringLiteral("file:") + uriPath(path) + (walMode ? QStringLiteral("?immutable=1") : QStringLiteral("?mode=ro")),
+        QStringLiteral("file:") + uriPath(path) +
+            (walMode ? QStringLiteral("?immutable=1") : QStringLiteral("?mode=ro")),
         OpenOptions{Access::ReadOnly, true, {QStringLiteral("PRAGMA query_only = 1")}},
     };
 }

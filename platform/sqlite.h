@@ -114,8 +114,7 @@ public:
     int columnIndex(std::string_view name) const;
 
     // Every remaining row, converted by `fn(const Row&)`.
-    template<class Fn>
-    auto fetchAll(Fn&& fn) -> std::vector<decltype(fn(std::declval<const Row&>()))>
+    template <class Fn> auto fetchAll(Fn&& fn) -> std::vector<decltype(fn(std::declval<const Row&>()))>
     {
         std::vector<decltype(fn(std::declval<const Row&>()))> out;
         while (step())
@@ -150,8 +149,7 @@ public:
     bool hasTable(const QString& table);
 
     // Runs `fn(*this)` inside BEGIN IMMEDIATE … COMMIT; a throw rolls back and propagates.
-    template<class Fn>
-    auto inTransaction(Fn&& fn) -> decltype(fn(*this))
+    template <class Fn> auto inTransaction(Fn&& fn) -> decltype(fn(*this))
     {
         execute("BEGIN IMMEDIATE");
         try {
@@ -183,15 +181,13 @@ class Queue
 public:
     Queue(const QString& path, const OpenOptions& options = {}) : m_connection(path, options) {}
 
-    template<class Fn>
-    auto read(Fn&& fn) -> decltype(fn(std::declval<Connection&>()))
+    template <class Fn> auto read(Fn&& fn) -> decltype(fn(std::declval<Connection&>()))
     {
         std::lock_guard lock(m_mutex);
         return fn(m_connection);
     }
 
-    template<class Fn>
-    auto write(Fn&& fn) -> decltype(fn(std::declval<Connection&>()))
+    template <class Fn> auto write(Fn&& fn) -> decltype(fn(std::declval<Connection&>()))
     {
         std::lock_guard lock(m_mutex);
         return m_connection.inTransaction(std::forward<Fn>(fn));

@@ -123,7 +123,8 @@ StyledText Highlight::text(QStringView text, const QStringList& terms)
 
     qsizetype runStart = 0;
     for (qsizetype i = 1; i <= text.size(); ++i) {
-        if (i == text.size() || marked[static_cast<std::size_t>(i)] != marked[static_cast<std::size_t>(runStart)]) {
+        if (i == text.size() ||
+            marked[static_cast<std::size_t>(i)] != marked[static_cast<std::size_t>(runStart)]) {
             append(styled, text.sliced(runStart, i - runStart), marked[static_cast<std::size_t>(runStart)]);
             runStart = i;
         }

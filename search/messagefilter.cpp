@@ -40,8 +40,7 @@ bool MessageFilter::isEmpty() const
 
 namespace {
 
-template<class T>
-size_t hashOptional(const std::optional<T>& value, size_t seed)
+template <class T> size_t hashOptional(const std::optional<T>& value, size_t seed)
 {
     return value ? qHashMulti(seed, true, *value) : ::qHash(false, seed);
 }

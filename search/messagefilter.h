@@ -58,11 +58,11 @@ struct MessageFilter
 // One result row of a search, identified by the message's row id.
 struct SearchHit
 {
-    std::int64_t id = 0;            // the message's ROWID in the Messages database
-    std::int64_t chatID = 0;        // the chat it is indexed under; 0 when NULL
-    std::optional<Instant> date;    // AppleDate::date of the stored raw date
+    std::int64_t id = 0;         // the message's ROWID in the Messages database
+    std::int64_t chatID = 0;     // the chat it is indexed under; 0 when NULL
+    std::optional<Instant> date; // AppleDate::date of the stored raw date
     bool isFromMe = false;
-    std::optional<QString> sender;  // the sending handle's id
+    std::optional<QString> sender; // the sending handle's id
     bool hasAttachments = false;
     // For a word search: FTS5's snippet of the body, matched terms between U+0002 and U+0003, "…"
     // where text was cut (see Highlight::snippet). For a search without words: empty.

@@ -62,19 +62,21 @@ VALUES (?, ?, ?, ?, ?, ?))";
 const char* const insertFtsSQL = "INSERT INTO messages_fts(rowid, body) VALUES (?, ?)";
 
 // The snippet's markers are U+0002 and U+0003, its ellipsis U+2026, at most 12 tokens.
-const char* const headWithWords = "SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
-                                  "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
-                                  "       meta.has_attachments AS hasatt,\n"
-                                  "       snippet(messages_fts, 0, '\x02', '\x03', '\u2026', 12) AS snip\n"
-                                  "FROM messages_fts\n"
-                                  "JOIN msg_meta meta ON meta.message_rowid = messages_fts.rowid\n"
-                                  "WHERE ";
+const char* const headWithWords =
+    "SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
+    "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
+    "       meta.has_attachments AS hasatt,\n"
+    "       snippet(messages_fts, 0, '\x02', '\x03', '\u2026', 12) AS snip\n"
+    "FROM messages_fts\n"
+    "JOIN msg_meta meta ON meta.message_rowid = messages_fts.rowid\n"
+    "WHERE ";
 
-const char* const headWithoutWords = "SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
-                                     "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
-                                     "       meta.has_attachments AS hasatt, '' AS snip\n"
-                                     "FROM msg_meta meta\n"
-                                     "WHERE ";
+const char* const headWithoutWords =
+    "SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
+    "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
+    "       meta.has_attachments AS hasatt, '' AS snip\n"
+    "FROM msg_meta meta\n"
+    "WHERE ";
 
 // ---- building ---------------------------------------------------------------------------------
 
@@ -87,7 +89,7 @@ struct IndexedRow
     std::int64_t isFromMe = 0;
     std::optional<QString> sender;
     std::int64_t hasAttachments = 0;
-    std::optional<QString> body;      // absent: the message gets no messages_fts row
+    std::optional<QString> body; // absent: the message gets no messages_fts row
 };
 
 sql::Value valueOf(const std::optional<std::int64_t>& value)
@@ -217,11 +219,13 @@ void SearchIndex::build(const std::function<void(double)>& progress) const
                 continue; // the first row of a message decides its chat
             previousID = id;
 
-            std::optional<QString> body = MessageText::resolve(row.optText(textColumn), row.optBlobView(abColumn));
+            std::optional<QString> body =
+                MessageText::resolve(row.optText(textColumn), row.optBlobView(abColumn));
             if (body && body->isEmpty())
                 body.reset();
-            batch.push_back(IndexedRow{id, row.int64(chatColumn), row.optInt64(dateColumn), row.int64(fromMeColumn),
-                                       row.optText(senderColumn), row.int64(hasAttColumn), std::move(body)});
+            batch.push_back(IndexedRow{id, row.int64(chatColumn), row.optInt64(dateColumn),
+                                       row.int64(fromMeColumn), row.optText(senderColumn),
+                                       row.int64(hasAttColumn), std::move(body)});
             ++done;
             if (batch.size() == static_cast<std::size_t>(batchSize)) {
                 flush(index, batch);
@@ -296,7 +300,8 @@ SearchStatement SearchIndex::statement(const MessageFilter& filter, int limit)
     }
     if (filter.endDate) {
         conditions.push_back(dateNanos + " < ?");
-        arguments.emplace_back(AppleDate::rawNanos(startOfNextDay(*filter.endDate).value_or(*filter.endDate)));
+        arguments.emplace_back(
+            AppleDate::rawNanos(startOfNextDay(*filter.endDate).value_or(*filter.endDate)));
     }
     switch (filter.sender) {
     case SenderScope::me:
@@ -321,7 +326,8 @@ SearchStatement SearchIndex::statement(const MessageFilter& filter, int limit)
         where = "1=1";
 
     SearchStatement out;
-    out.sql = std::string(query ? headWithWords : headWithoutWords) + where + "\nORDER BY meta.date DESC\nLIMIT ?";
+    out.sql =
+        std::string(query ? headWithWords : headWithoutWords) + where + "\nORDER BY meta.date DESC\nLIMIT ?";
     arguments.emplace_back(static_cast<std::int64_t>(limit));
     out.arguments = std::move(arguments);
     return out;
@@ -344,7 +350,8 @@ QList<SearchHit> SearchIndex::search(const MessageFilter& filter, int limit) con
     while (rows.step()) {
         const sql::Row row = rows.row();
         hits.append(SearchHit{row.int64(id), row.int64(chatID), AppleDate::date(row.optInt64(date)),
-                              row.int64(fromMe) == 1, row.optText(sender), row.int64(hasAtt) == 1, row.text(snip)});
+                              row.int64(fromMe) == 1, row.optText(sender), row.int64(hasAtt) == 1,
+                              row.text(snip)});
     }
     return hits;
 }

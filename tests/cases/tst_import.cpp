@@ -26,8 +26,8 @@ namespace {
 class FaultyFiles : public FileSystem
 {
 public:
-    QString unreadable;   // isReadable() answers false for this path
-    int copyErrno = 0;    // copyFile() of a database fails with this errno
+    QString unreadable; // isReadable() answers false for this path
+    int copyErrno = 0;  // copyFile() of a database fails with this errno
     bool isReadable(const QString& path) const override
     {
         return path != unreadable && FileSystem::isReadable(path);
@@ -80,7 +80,8 @@ private:
         return ImportManager({[support] { return support; }, [home] { return home; }}, m_files);
     }
 
-    QString newSource(const QString& name, const QString& sql = messagesSchema + "INSERT INTO message VALUES (1, 'hi');")
+    QString newSource(const QString& name,
+                      const QString& sql = messagesSchema + "INSERT INTO message VALUES (1, 'hi');")
     {
         const QString path = m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + u'/' + name);
         QDir().mkpath(QFileInfo(path).absolutePath());
@@ -108,12 +109,14 @@ private slots:
     void errorTexts()
     {
         QCOMPARE(ImportError::fullDiskAccessText().toUtf8().size(), 431);
-        QCOMPARE(ImportError::sourceNotFound("/x/chat.db").description(), "No Messages database found at /x/chat.db.");
+        QCOMPARE(ImportError::sourceNotFound("/x/chat.db").description(),
+                 "No Messages database found at /x/chat.db.");
         QCOMPARE(ImportError::permissionDenied("/x/chat.db").description(),
                  "Couldn't read /x/chat.db" + ImportError::fullDiskAccessText());
         QVERIFY(ImportError::fullDiskAccessText().startsWith(".\n\nmacOS protects"));
         QVERIFY(ImportError::fullDiskAccessText().endsWith("use \u201CImport a database file\u2026\u201D.)"));
-        QCOMPARE(ImportError::copyFailed("disk full").description(), "Failed to import the database: disk full");
+        QCOMPARE(ImportError::copyFailed("disk full").description(),
+                 "Failed to import the database: disk full");
     }
 
     void theSourceIsEvidenceAndIsNeverWritten()
@@ -123,7 +126,8 @@ private slots:
         const QString source = newSource(QStringLiteral("chat.db"));
         sql::Connection writer(source, sql::OpenOptions{sql::Access::ReadWrite});
         writer.execute("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
-        writer.execute("INSERT INTO message VALUES (2, 'only in the log'); INSERT INTO message VALUES (3, 'me too');");
+        writer.execute(
+            "INSERT INTO message VALUES (2, 'only in the log'); INSERT INTO message VALUES (3, 'me too');");
         const QString folder = QFileInfo(source).absolutePath();
         QVERIFY(QFileInfo(source + "-wal").size() > 0);
         const auto before = snapshot(folder);
@@ -140,7 +144,8 @@ private slots:
         QCOMPARE(record.sourcePath, source);
         QCOMPARE(record.storedFilename, QStringLiteral("chat.db"));
         QVERIFY(!record.attachmentsRoot);
-        QCOMPARE(QDir(caseFolder).entryList(QDir::Files), QStringList({"chat.db", "import.json"})); // reading added nothing
+        QCOMPARE(QDir(caseFolder).entryList(QDir::Files),
+                 QStringList({"chat.db", "import.json"}));              // reading added nothing
         QCOMPARE(readFile(copy).mid(18, 2), QByteArray("\x01\x01", 2)); // rollback journal mode
 
         const auto found = manager().loadMostRecentRecord();
@@ -155,7 +160,8 @@ private slots:
         QDir().mkpath(attachments);
         const ImportRecord record = manager().importDatabase(source);
         QCOMPARE(record.attachmentsRoot, attachments);
-        const ImportRecord chosen = manager().importDatabase(source, QStringLiteral("/elsewhere/Attachments"));
+        const ImportRecord chosen =
+            manager().importDatabase(source, QStringLiteral("/elsewhere/Attachments"));
         QCOMPARE(chosen.attachmentsRoot, QStringLiteral("/elsewhere/Attachments"));
         QVERIFY(record.id != chosen.id);
         QCOMPARE(record.sha256, chosen.sha256);
@@ -167,10 +173,11 @@ private slots:
         QTest::addColumn<QString>("says");
         QTest::addRow("not a database") << QByteArray("hello\n").repeated(2000) << "file is not a database";
         QTest::addRow("empty file") << QByteArray() << "Failed to import the database: the file is empty";
-        QTest::addRow("another program's database") << QByteArray("sqlite:CREATE TABLE notes (x);")
-                                                    << "Failed to import the database: the file is not a Messages database";
-        QTest::addRow("gone before the copy") << QByteArray("-")
-                                              << "Failed to import the database: Couldn’t open “";
+        QTest::addRow("another program's database")
+            << QByteArray("sqlite:CREATE TABLE notes (x);")
+            << "Failed to import the database: the file is not a Messages database";
+        QTest::addRow("gone before the copy")
+            << QByteArray("-") << "Failed to import the database: Couldn’t open “";
     }
 
     void badSources()
@@ -187,7 +194,8 @@ private slots:
             manager().importDatabase(source);
             QFAIL("imported");
         } catch (const std::exception& e) {
-            QVERIFY2(QString::fromUtf8(e.what()).startsWith(says) || QString::fromUtf8(e.what()) == says, e.what());
+            QVERIFY2(QString::fromUtf8(e.what()).startsWith(says) || QString::fromUtf8(e.what()) == says,
+                     e.what());
         }
         QVERIFY(!manager().loadMostRecentRecord()); // nothing half-made is ever offered
         if (content != "-")
@@ -214,7 +222,8 @@ private slots:
             manager().importDatabase(source);
             QFAIL("imported");
         } catch (const ImportError& e) {
-            QCOMPARE(e.kind(), permission ? ImportError::Kind::permissionDenied : ImportError::Kind::copyFailed);
+            QCOMPARE(e.kind(),
+                     permission ? ImportError::Kind::permissionDenied : ImportError::Kind::copyFailed);
             if (permission)
                 QCOMPARE(e.description(), "Couldn't read " + source + ImportError::fullDiskAccessText());
             else
@@ -307,7 +316,8 @@ private slots:
         QCOMPARE(digest.size(), 64);
         QCOMPARE(digest, hashOf(path));
         if (content.isEmpty())
-            QCOMPARE(digest, QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+            QCOMPARE(digest,
+                     QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
     }
 
     void casesRootIsAFile()
@@ -340,7 +350,8 @@ private slots:
             QFAIL("imported onto a full disk");
         } catch (const ImportError& e) {
             QCOMPARE(e.kind(), ImportError::Kind::copyFailed);
-            QVERIFY2(e.description().contains(QString::fromLocal8Bit(strerror(ENOSPC))), qPrintable(e.description()));
+            QVERIFY2(e.description().contains(QString::fromLocal8Bit(strerror(ENOSPC))),
+                     qPrintable(e.description()));
         }
         QVERIFY(!manager().loadMostRecentRecord());
     }

@@ -32,16 +32,14 @@ private:
         record.sourcePath = QStringLiteral("/src/chat.db");
         record.importedAt = *iso::parseDate(importedAt);
         record.sha256 = QString(64, u'0');
-        const QString folder = manager().casesRoot() + u'/' + (folderName.isEmpty() ? record.idText() : folderName);
+        const QString folder =
+            manager().casesRoot() + u'/' + (folderName.isEmpty() ? record.idText() : folderName);
         writeFile(folder + QStringLiteral("/import.json"), record.encoded());
         return record;
     }
 
 private slots:
-    void init()
-    {
-        m_support = m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces));
-    }
+    void init() { m_support = m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces)); }
 
     void casesRootLivesUnderApplicationData()
     {
@@ -70,7 +68,8 @@ private slots:
 
     void folderNameIsNotComparedWithTheRecord()
     {
-        const ImportRecord record = writeCase(QStringLiteral("2025-03-04T09:00:00Z"), QStringLiteral("renamed"));
+        const ImportRecord record =
+            writeCase(QStringLiteral("2025-03-04T09:00:00Z"), QStringLiteral("renamed"));
         const auto found = manager().loadMostRecentRecord();
         QVERIFY(found);
         QCOMPARE(found->record, record);

@@ -54,7 +54,8 @@ private slots:
 
     void acceptsEscapedSlashesAndOffsets()
     {
-        const auto record = ImportRecord::decode(R"({"fileSize": 1, "id": "0f8fad5b-d9cb-469f-a165-70867728950e",
+        const auto record =
+            ImportRecord::decode(R"({"fileSize": 1, "id": "0f8fad5b-d9cb-469f-a165-70867728950e",
             "importedAt": "2025-03-04T16:22:10+01:00", "sha256": "ab", "sourcePath": "\/Users\/ann\/chat.db",
             "storedFilename": "chat.db"})");
         QVERIFY(record);

@@ -1,9 +1,9 @@
 // The conversation list: merging one person's chats, order, defaults for NULLs, damaged files, and
 // every real sample database.
 
+#include "fixturebuilder.h"
 #include "messages/appledate.h"
 #include "messages/messagestore.h"
-#include "fixturebuilder.h"
 #include "testhelpers.h"
 
 #include <QCryptographicHash>
@@ -81,7 +81,8 @@ private slots:
         QCOMPARE(email.displayName, QStringLiteral("Ann"));
         QCOMPARE(email.lastDate->unixSeconds, at(500));
 
-        QCOMPARE(conversations[0].chatIDs, QList<std::int64_t>({6})); // newest first; a phone never joins e-mail
+        QCOMPARE(conversations[0].chatIDs,
+                 QList<std::int64_t>({6})); // newest first; a phone never joins e-mail
     }
 
     void groupsNeverMergeAndChatsWithoutParticipantsUseTheirIdentifier()
@@ -163,22 +164,20 @@ private slots:
         QCOMPARE(byID(4).participants, QStringList({"***"}));
     }
 
-    void emptyDatabaseHasNoConversations()
-    {
-        QVERIFY(list(QString()).isEmpty());
-    }
+    void emptyDatabaseHasNoConversations() { QVERIFY(list(QString()).isEmpty()); }
 
     void damagedFilesFailClearly_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QString>("message");
-        QTest::addRow("not SQLite") << QByteArray("just some text, not a database\n").repeated(200) << QString()
-                                    << "file is not a database";
+        QTest::addRow("not SQLite") << QByteArray("just some text, not a database\n").repeated(200)
+                                    << QString() << "file is not a database";
         QTest::addRow("no Messages tables") << QByteArray() << "CREATE TABLE notes (body TEXT);"
                                             << "no such table: chat_handle_join";
-        QTest::addRow("a table missing") << QByteArray() << QString(schema).replace("CREATE TABLE message ", "CREATE TABLE msg ")
-                                         << "no such table: message";
+        QTest::addRow("a table missing")
+            << QByteArray() << QString(schema).replace("CREATE TABLE message ", "CREATE TABLE msg ")
+            << "no such table: message";
     }
 
     void damagedFilesFailClearly()
@@ -238,13 +237,15 @@ private slots:
         const testsupport::FixtureFacts facts = testsupport::writeStandardFixture(path, QString());
         const auto conversations = MessageStore(path).fetchConversations();
         const auto holding = [&](qint64 chat) {
-            const auto found = std::find_if(conversations.begin(), conversations.end(),
-                                            [chat](const Conversation& c) { return c.chatIDs.contains(chat); });
+            const auto found =
+                std::find_if(conversations.begin(), conversations.end(),
+                             [chat](const Conversation& c) { return c.chatIDs.contains(chat); });
             return found == conversations.end() ? Conversation{} : *found;
         };
         const Conversation phone = holding(facts.phoneFormattedChat);
-        QCOMPARE(phone.chatIDs, (QList<std::int64_t>{std::min(facts.phoneFormattedChat, facts.phoneDigitsChat),
-                                                     std::max(facts.phoneFormattedChat, facts.phoneDigitsChat)}));
+        QCOMPARE(phone.chatIDs,
+                 (QList<std::int64_t>{std::min(facts.phoneFormattedChat, facts.phoneDigitsChat),
+                                      std::max(facts.phoneFormattedChat, facts.phoneDigitsChat)}));
         QCOMPARE(holding(facts.emailMixedCaseChat).chatIDs.size(), 2);
         QVERIFY(holding(facts.emailMixedCaseChat).chatIDs.contains(facts.emailLowerCaseChat));
         QCOMPARE(holding(facts.namedGroup).displayName, facts.namedGroupTitle);
@@ -272,18 +273,22 @@ private slots:
         QVERIFY(!files.isEmpty());
         for (const QString& name : files) {
             const QString path = folder.filePath(name);
-            const QByteArray before = QCryptographicHash::hash(testsupport::readFile(path), QCryptographicHash::Sha256);
+            const QByteArray before =
+                QCryptographicHash::hash(testsupport::readFile(path), QCryptographicHash::Sha256);
             const auto conversations = MessageStore(path).fetchConversations();
 
             // Every chat with a message appears exactly once; counts add up to the join rows.
-            sql::Connection db(QStringLiteral("file:%1?immutable=1").arg(path), sql::OpenOptions{sql::Access::ReadOnly, true});
-            auto chats = db.prepare("SELECT DISTINCT cmj.chat_id FROM chat_message_join cmj "
-                                    "JOIN message m ON m.ROWID = cmj.message_id JOIN chat c ON c.ROWID = cmj.chat_id");
+            sql::Connection db(QStringLiteral("file:%1?immutable=1").arg(path),
+                               sql::OpenOptions{sql::Access::ReadOnly, true});
+            auto chats =
+                db.prepare("SELECT DISTINCT cmj.chat_id FROM chat_message_join cmj "
+                           "JOIN message m ON m.ROWID = cmj.message_id JOIN chat c ON c.ROWID = cmj.chat_id");
             QSet<std::int64_t> expected;
             while (chats.step())
                 expected.insert(chats.row().int64(0));
-            auto joins = db.prepare("SELECT count(*) FROM chat_message_join cmj JOIN message m ON m.ROWID = cmj.message_id "
-                                    "JOIN chat c ON c.ROWID = cmj.chat_id");
+            auto joins = db.prepare(
+                "SELECT count(*) FROM chat_message_join cmj JOIN message m ON m.ROWID = cmj.message_id "
+                "JOIN chat c ON c.ROWID = cmj.chat_id");
             joins.step();
 
             QSet<std::int64_t> listed;
@@ -299,14 +304,15 @@ private slots:
                 QVERIFY(!c.isGroup || c.chatIDs.size() == 1);
                 total += c.messageCount;
                 if (i > 0) {
-                    QVERIFY2(conversations[i - 1].lastDate.value_or(Instant::distantPast())
-                                 >= c.lastDate.value_or(Instant::distantPast()),
+                    QVERIFY2(conversations[i - 1].lastDate.value_or(Instant::distantPast()) >=
+                                 c.lastDate.value_or(Instant::distantPast()),
                              qPrintable(name));
                 }
             }
             QCOMPARE(listed, expected);
             QCOMPARE(total, joins.row().int64(0));
-            QCOMPARE(QCryptographicHash::hash(testsupport::readFile(path), QCryptographicHash::Sha256), before);
+            QCOMPARE(QCryptographicHash::hash(testsupport::readFile(path), QCryptographicHash::Sha256),
+                     before);
         }
     }
 };

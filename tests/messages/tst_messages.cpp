@@ -1,10 +1,10 @@
 // Loading a conversation's messages: tapbacks folded into reactions, duplicates of merged chats,
 // system messages, edit and unsent dates, attachments, NULLs and older schemas.
 
-#include "messages/appledate.h"
-#include "messages/messagestore.h"
 #include "archivewriter.h"
 #include "fixturebuilder.h"
+#include "messages/appledate.h"
+#include "messages/messagestore.h"
 #include "testhelpers.h"
 
 #include <QTemporaryDir>
@@ -32,8 +32,14 @@ const QString schema = QStringLiteral(R"(
 )");
 
 // A message row: id, guid, text, handle, raw date, from me, then optional extras.
-QString row(int id, const QString& guid, const QString& text, int handle, qint64 date, int fromMe = 0,
-            const QString& extraColumns = {}, const QString& extraValues = {})
+QString row(int id,
+            const QString& guid,
+            const QString& text,
+            int handle,
+            qint64 date,
+            int fromMe = 0,
+            const QString& extraColumns = {},
+            const QString& extraValues = {})
 {
     return QStringLiteral("INSERT INTO message (ROWID, guid, text, handle_id, date, is_from_me%1) "
                           "VALUES (%2, '%3', %4, %5, %6, %7%8);\n")
@@ -57,7 +63,8 @@ QStringList emojiOf(const Message& message)
 {
     QStringList emoji;
     for (const Reaction& r : message.reactions)
-        emoji.append(r.emoji + u'@' + (r.fromMe ? QStringLiteral("me") : r.sender.value_or(QStringLiteral("?"))));
+        emoji.append(r.emoji + u'@' +
+                     (r.fromMe ? QStringLiteral("me") : r.sender.value_or(QStringLiteral("?"))));
     emoji.sort();
     return emoji;
 }
@@ -89,15 +96,15 @@ private slots:
         QString rows;
         rows += row(1, "A", "first", 1, 100);
         rows += row(2, "B", "second", 0, 110, 1);
-        rows += tapback(3, 2001, "p:0/A", 1, 120);  // 👍 from handle 1 …
-        rows += tapback(4, 2000, "bp:A", 1, 130);   // … replaced by ❤️
+        rows += tapback(3, 2001, "p:0/A", 1, 120);    // 👍 from handle 1 …
+        rows += tapback(4, 2000, "bp:A", 1, 130);     // … replaced by ❤️
         rows += tapback(5, 2003, "p:0/A", 0, 140, 1); // 😂 from me
-        rows += tapback(6, 2002, "p:0/A", 2, 150);  // 👎 from handle 2 …
-        rows += tapback(7, 3002, "p:0/A", 2, 160);  // … removed again
-        rows += tapback(8, 2004, "p:0/B", 1, 170);  // ‼️ on B
-        rows += tapback(9, 3004, "p:0/B", 2, 175);  // a removal by someone else leaves it standing
-        rows += tapback(10, 2006, "p:0/B", 1, 180); // another kind of associated event: ignored
-        rows += tapback(11, 3006, "p:0/B", 1, 190); // ignored, and removes nothing
+        rows += tapback(6, 2002, "p:0/A", 2, 150);    // 👎 from handle 2 …
+        rows += tapback(7, 3002, "p:0/A", 2, 160);    // … removed again
+        rows += tapback(8, 2004, "p:0/B", 1, 170);    // ‼️ on B
+        rows += tapback(9, 3004, "p:0/B", 2, 175);    // a removal by someone else leaves it standing
+        rows += tapback(10, 2006, "p:0/B", 1, 180);   // another kind of associated event: ignored
+        rows += tapback(11, 3006, "p:0/B", 1, 190);   // ignored, and removes nothing
         rows += tapback(12, 2005, "p:0/ZZZ", 1, 200); // target not loaded: dropped
         rows += tapback(13, 2005, "/", 1, 210);
         rows += tapback(14, 2005, ":", 1, 220);
@@ -131,7 +138,8 @@ private slots:
         rows += "UPDATE message SET date = NULL WHERE ROWID = 4;";
         rows += row(5, "E", "same date, larger id", 1, 100);
         rows += row(6, "F", "other chat only", 2, 200);
-        rows += "INSERT INTO chat_message_join VALUES (1, 1), (2, 1), (1, 2), (1, 3), (1, 4), (1, 5), (2, 6);";
+        rows +=
+            "INSERT INTO chat_message_join VALUES (1, 1), (2, 1), (1, 2), (1, 3), (1, 4), (1, 5), (2, 6);";
         rows += "INSERT INTO attachment VALUES (10, '~/a.jpg', 'image/jpeg', 'public.jpeg', 'a.jpg', 5), "
                 "(11, NULL, NULL, NULL, NULL, NULL);";
         rows += "INSERT INTO message_attachment_join VALUES (1, 11), (1, 10);";
@@ -145,7 +153,8 @@ private slots:
         QCOMPARE(messages[5].attachments.size(), 2);
         QCOMPARE(messages[5].attachments[0].id, 11);
         QCOMPARE(messages[5].attachments[0].totalBytes, 0);
-        QCOMPARE(messages[5].attachments[1], (Attachment{10, "~/a.jpg", "image/jpeg", "public.jpeg", "a.jpg", 5}));
+        QCOMPARE(messages[5].attachments[1],
+                 (Attachment{10, "~/a.jpg", "image/jpeg", "public.jpeg", "a.jpg", 5}));
         QVERIFY(load(rows, {2}).size() == 2);
     }
 
@@ -181,7 +190,8 @@ private slots:
             sql::Connection db(path, sql::OpenOptions{sql::Access::ReadWrite});
             auto update = db.prepare("UPDATE message SET attributedBody = ? WHERE ROWID = ?");
             const auto blob = [](const std::vector<std::uint8_t>& bytes) {
-                return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+                return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                  static_cast<qsizetype>(bytes.size()));
             };
             const std::pair<int, QByteArray> bodies[] = {
                 {1, blob(encodeAttributedString("Hello from the archive \xF0\x9F\x91\x8B"))},
@@ -198,9 +208,9 @@ private slots:
         QCOMPARE(messages[0].text, QStringLiteral("Hello from the archive \U0001F44B"));
         QCOMPARE(messages[1].text, QStringLiteral("Hello"));
         QCOMPARE(messages[2].text, QStringLiteral("plain wins"));
-        QCOMPARE(messages[3].text, QString(""));  // an attachment-only body: present and empty
+        QCOMPARE(messages[3].text, QString("")); // an attachment-only body: present and empty
         QVERIFY(messages[3].text.has_value());
-        QVERIFY(!messages[4].text);               // damaged: no text, but the message stays
+        QVERIFY(!messages[4].text); // damaged: no text, but the message stays
     }
 
     void nullsEverywhere()
@@ -247,8 +257,9 @@ private slots:
         QFETCH(bool, older);
         using namespace testsupport;
         const QString path = m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".db");
-        const FixtureFacts facts = writeStandardFixture(path, QString(), archived ? archivedBodies() : BodyEncoder(),
-                                                        older ? Schema::Ios13 : Schema::Current);
+        const FixtureFacts facts =
+            writeStandardFixture(path, QString(), archived ? archivedBodies() : BodyEncoder(),
+                                 older ? Schema::Ios13 : Schema::Current);
         MessageStore store(path);
         QHash<std::int64_t, Message> byID;
         int listed = 0;
@@ -283,8 +294,9 @@ private slots:
         QCOMPARE(byID[facts.attachmentOnlyMessage].attachments.size(), 1);
         // Every message that holds words in either column shows them.
         sql::Connection db(path, sql::OpenOptions{sql::Access::ReadOnly});
-        auto withWords = db.prepare("SELECT ROWID FROM message WHERE IFNULL(associated_message_type, 0) < 2000 "
-                                    "AND (length(text) > 0 OR length(attributedBody) > 0)");
+        auto withWords =
+            db.prepare("SELECT ROWID FROM message WHERE IFNULL(associated_message_type, 0) < 2000 "
+                       "AND (length(text) > 0 OR length(attributedBody) > 0)");
         while (withWords.step()) {
             const std::int64_t id = withWords.row().int64(0);
             if (byID.contains(id) && id != facts.attachmentOnlyMessage)
@@ -296,9 +308,8 @@ private slots:
     {
         QString old = schema;
         old.replace("date_edited INTEGER DEFAULT 0, date_retracted INTEGER DEFAULT 0,", "");
-        const QString path = database(row(1, "A", "from an older phone", 1, 100) +
-                                          "INSERT INTO chat_message_join VALUES (1, 1);",
-                                      old);
+        const QString path = database(
+            row(1, "A", "from an older phone", 1, 100) + "INSERT INTO chat_message_join VALUES (1, 1);", old);
         const QList<Message> messages = MessageStore(path).fetchMessages({1});
         QCOMPARE(messages.size(), 1);
         QCOMPARE(messages[0].text, QStringLiteral("from an older phone"));

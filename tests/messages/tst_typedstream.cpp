@@ -18,23 +18,22 @@
 #include <string>
 #include <vector>
 
-
 using trovane::testsupport::MessagePart;
 
 namespace {
 
-std::optional<QByteArray> decode(const QByteArray &blob)
+std::optional<QByteArray> decode(const QByteArray& blob)
 {
     const auto text = trovane::typedstream::rootStringUtf8(
-        {reinterpret_cast<const std::uint8_t *>(blob.constData()), static_cast<std::size_t>(blob.size())});
+        {reinterpret_cast<const std::uint8_t*>(blob.constData()), static_cast<std::size_t>(blob.size())});
     if (!text)
         return std::nullopt;
     return QByteArray(text->data(), static_cast<qsizetype>(text->size()));
 }
 
-QByteArray toQByteArray(const std::vector<std::uint8_t> &bytes)
+QByteArray toQByteArray(const std::vector<std::uint8_t>& bytes)
 {
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
 QByteArray attributed(std::string_view utf8)
@@ -42,7 +41,7 @@ QByteArray attributed(std::string_view utf8)
     return toQByteArray(trovane::testsupport::encodeAttributedString(utf8));
 }
 
-QByteArray attributed(const std::vector<MessagePart> &parts)
+QByteArray attributed(const std::vector<MessagePart>& parts)
 {
     return toQByteArray(trovane::testsupport::encodeAttributedString(parts));
 }
@@ -52,20 +51,20 @@ QByteArray plain(std::string_view utf8)
     return toQByteArray(trovane::testsupport::encodePlainString(utf8));
 }
 
-QByteArray hex(const char *digits)
+QByteArray hex(const char* digits)
 {
     return QByteArray::fromHex(QByteArray(digits).replace(' ', ""));
 }
 
 // Overwrites bytes in place; offsets follow the annotated dump of the "Test 3" body.
-QByteArray patched(QByteArray blob, qsizetype offset, const QByteArray &bytes)
+QByteArray patched(QByteArray blob, qsizetype offset, const QByteArray& bytes)
 {
     blob.replace(offset, bytes.size(), bytes);
     return blob;
 }
 
 // A new shared string: 84, its length as an archive integer, the bytes.
-QByteArray newShared(const QByteArray &text)
+QByteArray newShared(const QByteArray& text)
 {
     QByteArray out = hex("84");
     const qsizetype n = text.size();
@@ -74,12 +73,12 @@ QByteArray newShared(const QByteArray &text)
     else if (n <= 32767)
         out += hex("81") + static_cast<char>(n & 0xFF) + static_cast<char>(n >> 8);
     else
-        out += hex("82") + static_cast<char>(n & 0xFF) + static_cast<char>((n >> 8) & 0xFF)
-               + static_cast<char>((n >> 16) & 0xFF) + static_cast<char>(n >> 24);
+        out += hex("82") + static_cast<char>(n & 0xFF) + static_cast<char>((n >> 8) & 0xFF) +
+               static_cast<char>((n >> 16) & 0xFF) + static_cast<char>(n >> 24);
     return out + text;
 }
 
-QByteArray repeated(const QByteArray &piece, int times)
+QByteArray repeated(const QByteArray& piece, int times)
 {
     QByteArray out;
     for (int i = 0; i < times; ++i)
@@ -93,7 +92,7 @@ QString corpusDir()
 }
 
 // The body of one message row, read without touching the file (immutable: no companions appear).
-std::optional<QByteArray> attributedBodyOfRow(const QString &database, qint64 rowId)
+std::optional<QByteArray> attributedBodyOfRow(const QString& database, qint64 rowId)
 {
     using namespace trovane;
     sql::Connection db(QStringLiteral("file:") + sql::uriPath(database) + QStringLiteral("?immutable=1"),
@@ -170,8 +169,8 @@ void TestTypedStream::corpus()
 
     QByteArray blob;
     if (const qsizetype hash = path.indexOf(QLatin1String("#message.ROWID=")); hash >= 0) {
-        const auto body = attributedBodyOfRow(corpusDir() + '/' + path.left(hash),
-                                              path.mid(hash + 15).toLongLong());
+        const auto body =
+            attributedBodyOfRow(corpusDir() + '/' + path.left(hash), path.mid(hash + 15).toLongLong());
         QVERIFY2(body, "row not found");
         blob = *body;
     } else {
@@ -195,7 +194,8 @@ void TestTypedStream::writerMatchesPlatform_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("written");
 
-    QTest::addRow("attributed body") << "typedstream/crabstep/AttributedBodyTextOnly2" << attributed("Test 3");
+    QTest::addRow("attributed body") << "typedstream/crabstep/AttributedBodyTextOnly2"
+                                     << attributed("Test 3");
     QTest::addRow("plain string root") << "typedstream/crabstep/foundation/NSString" << plain("Hello, world");
 }
 
@@ -222,12 +222,12 @@ void TestTypedStream::roundTrip_data()
     QTest::addRow("ascii") << attributed("Hello") << QByteArray("Hello");
     QTest::addRow("two-byte and three-byte") << attributed("Caf\xC3\xA9 \xE2\x80\x9Cok\xE2\x80\x9D")
                                              << QByteArray("Caf\xC3\xA9 \xE2\x80\x9Cok\xE2\x80\x9D");
-    QTest::addRow("emoji outside the BMP") << attributed(emoji + " yes") << QByteArray((emoji + " yes").c_str());
+    QTest::addRow("emoji outside the BMP")
+        << attributed(emoji + " yes") << QByteArray((emoji + " yes").c_str());
     QTest::addRow("empty string, no runs") << attributed("") << QByteArray("");
     QTest::addRow("attachment only") << attributed({{{}, guid}}) << QByteArray(fffc.c_str());
-    QTest::addRow("text, attachment, text")
-        << attributed({{"Look ", {}}, {{}, guid}, {emoji + " nice", {}}})
-        << QByteArray(("Look " + fffc + emoji + " nice").c_str());
+    QTest::addRow("text, attachment, text") << attributed({{"Look ", {}}, {{}, guid}, {emoji + " nice", {}}})
+                                            << QByteArray(("Look " + fffc + emoji + " nice").c_str());
     QTest::addRow("two attachments") << attributed({{{}, guid}, {{}, "at_1_X"}})
                                      << QByteArray((fffc + fffc).c_str());
     QTest::addRow("plain string root") << plain("Hello, world") << QByteArray("Hello, world");
@@ -284,28 +284,28 @@ void TestTypedStream::accepts_data()
                                      << QByteArray("Test 3");
     const QByteArray longPlain = plain(std::string(300, 'y'));
     QByteArray bigEndianPlain = patched(patched(longPlain, 1, "\x0Btypedstream"), 0x0D, hex("81 03 E8"));
-    QTest::addRow("big-endian 16-bit length") << patched(bigEndianPlain, 0x30, hex("81 01 2C"))
-                                              << QByteArray(300, 'y');
+    QTest::addRow("big-endian 16-bit length")
+        << patched(bigEndianPlain, 0x30, hex("81 01 2C")) << QByteArray(300, 'y');
 
     // Runs: the second reuses dictionary 1, so no "@" group follows it (S5 "iI" is 0x97).
-    QTest::addRow("reused dictionary") << patched(body, 0x56, "\x04").left(0xEA) + hex("97 01 02 86")
-                                       << QByteArray("Test 3");
+    QTest::addRow("reused dictionary")
+        << patched(body, 0x56, "\x04").left(0xEA) + hex("97 01 02 86") << QByteArray("Test 3");
     // A run whose new dictionary is nil.
     QTest::addRow("nil dictionary") << body.left(0x58) + hex("85 86") << QByteArray("Test 3");
     // The 8-byte integer form, seen for a 64-bit NSNumber value, here as a run length.
-    QTest::addRow("8-byte run length") << patched(body, 0x56, "\x87").insert(0x57, hex("06 00 00 00 00 00 00 00"))
-                                       << QByteArray("Test 3");
+    QTest::addRow("8-byte run length")
+        << patched(body, 0x56, "\x87").insert(0x57, hex("06 00 00 00 00 00 00 00")) << QByteArray("Test 3");
     QTest::addRow("bytes after the root") << body + hex("00 11 22 86") << QByteArray("Test 3");
 
     // Unknown objects inside a dictionary are walked without knowing their class.
-    QTest::addRow("nested unknown objects") << bodyUpToFirstDictionary() + kFirstNode + hex("92")
-                                                   + repeated(kNextNode + hex("92"), 8) + hex("85")
-                                                   + repeated(hex("86"), 9) + hex("86")
-                                            << QByteArray("Test 3");
+    QTest::addRow("nested unknown objects")
+        << bodyUpToFirstDictionary() + kFirstNode + hex("92") + repeated(kNextNode + hex("92"), 8) +
+               hex("85") + repeated(hex("86"), 9) + hex("86")
+        << QByteArray("Test 3");
     // Structs, arrays, floats, raw bytes and C strings (S7 is the group's type encoding).
-    QTest::addRow("scalar groups") << bodyUpToFirstDictionary() + kFirstNode + newShared("{p=dfc}[2i][3c]*") + hex("83 00 00 00 00 00 00 F8 3F")
-                                          + hex("81 73 04") + hex("01") + hex("05 81 00 01") + "abc"
-                                          + hex("84 84 01") + "x" + hex("86 86")
+    QTest::addRow("scalar groups") << bodyUpToFirstDictionary() + kFirstNode + newShared("{p=dfc}[2i][3c]*") +
+                                          hex("83 00 00 00 00 00 00 F8 3F") + hex("81 73 04") + hex("01") +
+                                          hex("05 81 00 01") + "abc" + hex("84 84 01") + "x" + hex("86 86")
                                    << QByteArray("Test 3");
 }
 
@@ -332,13 +332,15 @@ void TestTypedStream::rejects_data()
     for (qsizetype n = 0; n < body.size(); ++n)
         QTest::addRow("prefix %lld of the text body", static_cast<long long>(n)) << body.left(n);
     for (qsizetype n = 0; n < withAttachment.size(); ++n)
-        QTest::addRow("prefix %lld of the attachment body", static_cast<long long>(n)) << withAttachment.left(n);
+        QTest::addRow("prefix %lld of the attachment body", static_cast<long long>(n))
+            << withAttachment.left(n);
     for (qsizetype n = 0; n < plainBody.size(); ++n)
         QTest::addRow("prefix %lld of the plain string", static_cast<long long>(n)) << plainBody.left(n);
 
     // Foreign data.
     QTest::addRow("empty") << QByteArray();
-    QTest::addRow("bplist00") << QByteArray("bplist00\xD4\x01\x02\x03\x04\x05\x06\x07\x0AX$versionY$archiver");
+    QTest::addRow("bplist00") << QByteArray(
+        "bplist00\xD4\x01\x02\x03\x04\x05\x06\x07\x0AX$versionY$archiver");
     QTest::addRow("streamer version 5") << patched(body, 0, "\x05");
     QTest::addRow("unknown signature") << patched(body, 1, "\x0Bstreamtypex");
     QTest::addRow("signature length beyond blob") << hex("04 7F") + "streamtyped";
@@ -352,7 +354,7 @@ void TestTypedStream::rejects_data()
     QRandomGenerator random(20240601);
     for (int i = 0; i < 8; ++i) {
         QByteArray noise(64 + 64 * i, Qt::Uninitialized);
-        for (char &c : noise)
+        for (char& c : noise)
             c = static_cast<char>(random.bounded(256));
         QTest::addRow("random bytes %d", i) << noise;
         QTest::addRow("random bytes after a header %d", i) << body.left(0x13) + noise;
@@ -360,7 +362,8 @@ void TestTypedStream::rejects_data()
 
     // Lengths.
     QTest::addRow("string length beyond blob") << patched(body, 0x49, "\x7F");
-    QTest::addRow("string length 32-bit beyond blob") << patched(body, 0x49, "\x82").insert(0x4A, hex("FF FF FF"));
+    QTest::addRow("string length 32-bit beyond blob")
+        << patched(body, 0x49, "\x82").insert(0x4A, hex("FF FF FF"));
     QTest::addRow("negative string length") << patched(body, 0x49, "\xFF");
     QTest::addRow("shared string length beyond blob") << patched(body, 0x11, "\x7F");
     QTest::addRow("raw byte array beyond blob")
@@ -387,21 +390,23 @@ void TestTypedStream::rejects_data()
         << body.left(0x38) + hex("84 93") + body.mid(0x46); // class O1 (NSAttributedString)
 
     // Nesting and work.
-    QTest::addRow("objects nested thousands deep") << bodyUpToFirstDictionary() + kFirstNode + hex("92")
-                                                          + repeated(kNextNode + hex("92"), 5000) + hex("85")
-                                                          + repeated(hex("86"), 5001) + hex("86");
+    QTest::addRow("objects nested thousands deep") << bodyUpToFirstDictionary() + kFirstNode + hex("92") +
+                                                          repeated(kNextNode + hex("92"), 5000) + hex("85") +
+                                                          repeated(hex("86"), 5001) + hex("86");
     QTest::addRow("types nested thousands deep")
-        << bodyUpToFirstDictionary() + kFirstNode + newShared(repeated("{a=", 20000) + "i" + repeated("}", 20000))
-               + hex("00") + hex("86 86");
-    QTest::addRow("[999999999{}]") << bodyUpToFirstDictionary() + kFirstNode + newShared("[999999999{}]")
-                                          + hex("86 86");
-    QTest::addRow("[999999999[0c]]") << bodyUpToFirstDictionary() + kFirstNode + newShared("[999999999[0c]]") + hex("86 86");
+        << bodyUpToFirstDictionary() + kFirstNode +
+               newShared(repeated("{a=", 20000) + "i" + repeated("}", 20000)) + hex("00") + hex("86 86");
+    QTest::addRow("[999999999{}]") << bodyUpToFirstDictionary() + kFirstNode + newShared("[999999999{}]") +
+                                          hex("86 86");
+    QTest::addRow("[999999999[0c]]") << bodyUpToFirstDictionary() + kFirstNode +
+                                            newShared("[999999999[0c]]") + hex("86 86");
     QTest::addRow("many zero-length arrays of a long type")
-        << bodyUpToFirstDictionary() + kFirstNode + newShared("[0{" + repeated("x", 9995) + "}]")
-               + repeated(hex("99"), 20000) + hex("86 86");
-    QTest::addRow("array count overflows") << bodyUpToFirstDictionary() + kFirstNode + newShared("[99999999999999999999i]") + hex("00 86 86");
-    QTest::addRow("unsupported type letter") << bodyUpToFirstDictionary() + kFirstNode + newShared("^")
-                                                    + hex("00 86 86");
+        << bodyUpToFirstDictionary() + kFirstNode + newShared("[0{" + repeated("x", 9995) + "}]") +
+               repeated(hex("99"), 20000) + hex("86 86");
+    QTest::addRow("array count overflows")
+        << bodyUpToFirstDictionary() + kFirstNode + newShared("[99999999999999999999i]") + hex("00 86 86");
+    QTest::addRow("unsupported type letter")
+        << bodyUpToFirstDictionary() + kFirstNode + newShared("^") + hex("00 86 86");
 
     // Reserved tags where an integer is expected.
     QTest::addRow("80 as a class version") << patched(body, 0x29, "\x80");

@@ -28,8 +28,10 @@ private slots:
         QTest::addRow("NULL") << std::optional<std::int64_t>() << "";
         QTest::addRow("zero") << std::optional<std::int64_t>(0) << "";
         QTest::addRow("one second") << std::optional<std::int64_t>(1) << "2001-01-01T00:00:01.000Z";
-        QTest::addRow("negative seconds") << std::optional<std::int64_t>(-86400) << "2000-12-31T00:00:00.000Z";
-        QTest::addRow("limit is seconds") << std::optional<std::int64_t>(100'000'000'000) << "5169-11-16T09:46:40.000Z";
+        QTest::addRow("negative seconds")
+            << std::optional<std::int64_t>(-86400) << "2000-12-31T00:00:00.000Z";
+        QTest::addRow("limit is seconds")
+            << std::optional<std::int64_t>(100'000'000'000) << "5169-11-16T09:46:40.000Z";
         QTest::addRow("above limit is nanoseconds")
             << std::optional<std::int64_t>(100'000'000'001) << "2001-01-01T00:01:40.000Z";
         QTest::addRow("modern nanoseconds")
@@ -68,12 +70,24 @@ private slots:
         QTest::addColumn<QString>("timeOnly");
         QTest::addColumn<QString>("shortDate");
         // 2024-03-07 20:05:00 UTC
-        QTest::addRow("en_US New York") << "en_US" << "America/New_York" << "Thursday, March 7, 2024"
-                                        << "Mar 7, 2024  3:05 PM" << "3:05 PM" << "Mar 7, 2024";
-        QTest::addRow("en_GB London") << "en_GB" << "Europe/London" << "Thursday, March 7, 2024"
-                                      << "Mar 7, 2024  8:05 pm" << "8:05 pm" << "7 Mar 2024";
-        QTest::addRow("en_US Tokyo crosses midnight") << "en_US" << "Asia/Tokyo" << "Friday, March 8, 2024"
-                                                      << "Mar 8, 2024  5:05 AM" << "5:05 AM" << "Mar 8, 2024";
+        QTest::addRow("en_US New York") << "en_US"
+                                        << "America/New_York"
+                                        << "Thursday, March 7, 2024"
+                                        << "Mar 7, 2024  3:05 PM"
+                                        << "3:05 PM"
+                                        << "Mar 7, 2024";
+        QTest::addRow("en_GB London") << "en_GB"
+                                      << "Europe/London"
+                                      << "Thursday, March 7, 2024"
+                                      << "Mar 7, 2024  8:05 pm"
+                                      << "8:05 pm"
+                                      << "7 Mar 2024";
+        QTest::addRow("en_US Tokyo crosses midnight") << "en_US"
+                                                      << "Asia/Tokyo"
+                                                      << "Friday, March 8, 2024"
+                                                      << "Mar 8, 2024  5:05 AM"
+                                                      << "5:05 AM"
+                                                      << "Mar 8, 2024";
     }
 
     void formats()
@@ -103,24 +117,42 @@ private slots:
     {
         QTest::addColumn<QString>("handle");
         QTest::addColumn<QString>("canonical");
-        QTest::addRow("ten digits dressed") << " (555) 123-4567 " << "+15551234567";
-        QTest::addRow("ten digits bare") << "5551234567" << "+15551234567";
-        QTest::addRow("plus one and blanks") << "+1 555 123 4567" << "+15551234567";
-        QTest::addRow("eleven digits with 1") << "15551234567" << "+15551234567";
-        QTest::addRow("country code") << "+44 20 7946 0958" << "+442079460958";
-        QTest::addRow("eleven digits with 0") << "07700 900 123" << "+07700900123";
-        QTest::addRow("short code") << "22000" << "+22000";
-        QTest::addRow("e-mail") << " Ann.Lee@Example.COM\n" << "ann.lee@example.com";
-        QTest::addRow("name") << "Bob" << "bob";
-        QTest::addRow("letters win over digits") << "Bob 555" << "bob 555";
-        QTest::addRow("punctuation only") << "***" << "***";
-        QTest::addRow("blank") << "   " << "";
-        QTest::addRow("empty") << "" << "";
-        QTest::addRow("non-Latin letters") << "ÉMILE" << "émile";
-        QTest::addRow("Arabic-Indic digits") << "٠١٢٣٤٥٦٧٨٩" << "+1٠١٢٣٤٥٦٧٨٩";
-        QTest::addRow("full-width digits") << "５５５" << "+５５５";
-        QTest::addRow("no-break spaces trimmed") << "\u00a0+1 555 123 4567\u2003" << "+15551234567";
-        QTest::addRow("digits with a combining mark") << "5\u0301" << "+5\u0301";
+        QTest::addRow("ten digits dressed") << " (555) 123-4567 "
+                                            << "+15551234567";
+        QTest::addRow("ten digits bare") << "5551234567"
+                                         << "+15551234567";
+        QTest::addRow("plus one and blanks") << "+1 555 123 4567"
+                                             << "+15551234567";
+        QTest::addRow("eleven digits with 1") << "15551234567"
+                                              << "+15551234567";
+        QTest::addRow("country code") << "+44 20 7946 0958"
+                                      << "+442079460958";
+        QTest::addRow("eleven digits with 0") << "07700 900 123"
+                                              << "+07700900123";
+        QTest::addRow("short code") << "22000"
+                                    << "+22000";
+        QTest::addRow("e-mail") << " Ann.Lee@Example.COM\n"
+                                << "ann.lee@example.com";
+        QTest::addRow("name") << "Bob"
+                              << "bob";
+        QTest::addRow("letters win over digits") << "Bob 555"
+                                                 << "bob 555";
+        QTest::addRow("punctuation only") << "***"
+                                          << "***";
+        QTest::addRow("blank") << "   "
+                               << "";
+        QTest::addRow("empty") << ""
+                               << "";
+        QTest::addRow("non-Latin letters") << "ÉMILE"
+                                           << "émile";
+        QTest::addRow("Arabic-Indic digits") << "٠١٢٣٤٥٦٧٨٩"
+                                             << "+1٠١٢٣٤٥٦٧٨٩";
+        QTest::addRow("full-width digits") << "５５５"
+                                           << "+５５５";
+        QTest::addRow("no-break spaces trimmed") << "\u00a0+1 555 123 4567\u2003"
+                                                 << "+15551234567";
+        QTest::addRow("digits with a combining mark") << "5\u0301"
+                                                      << "+5\u0301";
     }
 
     void canonicalHandles()

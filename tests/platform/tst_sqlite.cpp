@@ -86,7 +86,8 @@ private slots:
     void positionalArguments()
     {
         sql::Connection db(m_path);
-        auto statement = db.prepare("SELECT count(*) FROM t WHERE id IN (" + sql::placeholders(3) + ") AND ? = 'x'");
+        auto statement =
+            db.prepare("SELECT count(*) FROM t WHERE id IN (" + sql::placeholders(3) + ") AND ? = 'x'");
         statement.bindAll({std::int64_t{1}, std::int64_t{2}, std::int64_t{9}, QStringLiteral("x")});
         QVERIFY(statement.step());
         QCOMPARE(statement.row().int64(0), 2);
@@ -107,7 +108,8 @@ private slots:
 
     void statementsRunOnEveryConnection()
     {
-        const sql::OpenOptions options{sql::Access::ReadWrite, false, {QStringLiteral("PRAGMA query_only = 1")}};
+        const sql::OpenOptions options{
+            sql::Access::ReadWrite, false, {QStringLiteral("PRAGMA query_only = 1")}};
         for (int i = 0; i < 2; ++i) {
             sql::Connection db(m_path, options);
             QVERIFY_THROWS_EXCEPTION(sql::Error, db.execute("DELETE FROM t"));
@@ -121,8 +123,10 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addRow("not a database") << QByteArray(4096, 'x') << "SELECT 1 FROM sqlite_master"
                                         << "file is not a database";
-        QTest::addRow("no such table") << QByteArray() << "SELECT 1 FROM chat" << "no such table: chat";
-        QTest::addRow("syntax") << QByteArray() << "SELEKT 1" << "near \"SELEKT\": syntax error";
+        QTest::addRow("no such table") << QByteArray() << "SELECT 1 FROM chat"
+                                       << "no such table: chat";
+        QTest::addRow("syntax") << QByteArray() << "SELEKT 1"
+                                << "near \"SELEKT\": syntax error";
     }
 
     void errorsCarrySqliteMessages()
@@ -162,7 +166,8 @@ private slots:
     void queueSerialisesAccess()
     {
         sql::Queue queue(m_path, sql::OpenOptions{sql::Access::ReadWrite});
-        queue.write([](sql::Connection& db) { db.execute("CREATE TABLE c (n INTEGER); INSERT INTO c VALUES (0)"); });
+        queue.write(
+            [](sql::Connection& db) { db.execute("CREATE TABLE c (n INTEGER); INSERT INTO c VALUES (0)"); });
         // Read-modify-write from two threads: only serialised access keeps every increment.
         auto work = [&queue] {
             for (int i = 0; i < 200; ++i) {

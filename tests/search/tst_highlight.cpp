@@ -38,14 +38,16 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addRow("one match") << QStringLiteral("…we met at the\u0002cafe\u0003 on Main…")
                                    << QStringLiteral("…we met at the[cafe] on Main…");
-        QTest::addRow("two matches") << QStringLiteral("\u0002a\u0003 b \u0002c\u0003") << QStringLiteral("[a] b [c]");
+        QTest::addRow("two matches") << QStringLiteral("\u0002a\u0003 b \u0002c\u0003")
+                                     << QStringLiteral("[a] b [c]");
         QTest::addRow("no markers") << QStringLiteral("plain text") << QStringLiteral("plain text");
         QTest::addRow("empty") << QString() << QString();
         QTest::addRow("unbalanced opening") << QStringLiteral("ab\u0002cd") << QStringLiteral("ab[cd]");
         QTest::addRow("closing without opening") << QStringLiteral("ab\u0003cd") << QStringLiteral("abcd");
         QTest::addRow("opened twice") << QStringLiteral("a\u0002b\u0002c\u0003d") << QStringLiteral("a[bc]d");
         QTest::addRow("markers only") << QStringLiteral("\u0002\u0003\u0003\u0002") << QString();
-        QTest::addRow("marker around emoji") << QStringLiteral("x\u0002👨‍👩‍👧\u0003y") << QStringLiteral("x[👨‍👩‍👧]y");
+        QTest::addRow("marker around emoji")
+            << QStringLiteral("x\u0002👨‍👩‍👧\u0003y") << QStringLiteral("x[👨‍👩‍👧]y");
     }
 
     void snippet()
@@ -59,7 +61,8 @@ private slots:
 
     void snippetRuns()
     {
-        const StyledText styled = Highlight::snippet(QStringLiteral("…we met at the\u0002cafe\u0003 on Main…"));
+        const StyledText styled =
+            Highlight::snippet(QStringLiteral("…we met at the\u0002cafe\u0003 on Main…"));
         QCOMPARE(styled.runs, (QList<StyledRun>{{QStringLiteral("…we met at the"), false},
                                                 {QStringLiteral("cafe"), true},
                                                 {QStringLiteral(" on Main…"), false}}));
@@ -93,10 +96,12 @@ private slots:
         row("combining marks", "e\u0301te\u0301 ne\u0301", {"t", "n"}, "e\u0301[t]e\u0301 [n]e\u0301");
         // Lower-casing İ gives i and a combining dot: one character still, but two UTF-16 units.
         row("lower-casing lengthens the text", "İSTANBUL İzmir", {"izmir", "stan"}, "İ[STAN]BUL İzmir");
-        row("lengthened before the match", "İİ 👨‍👩‍👧 ok", {"ok"}, "İİ 👨‍👩‍👧 [ok]");
+        row("lengthened before the match", "İİ 👨‍👩‍👧 ok", {"ok"},
+            "İİ 👨‍👩‍👧 [ok]");
         row("term that lower-cases longer", "İzmir", {"İz"}, "[İz]mir");
         row("half of a lower-cased character", "İSTANBUL", {"i"}, "İSTANBUL");
-        row("emoji sequence", "hi 👨‍👩‍👧 there 👨‍👩‍👧", {"👨‍👩‍👧"}, "hi [👨‍👩‍👧] there [👨‍👩‍👧]");
+        row("emoji sequence", "hi 👨‍👩‍👧 there 👨‍👩‍👧", {"👨‍👩‍👧"},
+            "hi [👨‍👩‍👧] there [👨‍👩‍👧]");
         row("part of an emoji sequence", "👨‍👩‍👧", {"👩"}, "👨‍👩‍👧");
         row("skin tone", "👍🏽 👍", {"👍"}, "👍🏽 [👍]");
         row("flags", "🇫🇷🇩🇪 x", {"🇩🇪"}, "🇫🇷[🇩🇪] x");

@@ -4,8 +4,8 @@
 
 #include "search/searchindex.h"
 
-#include "messages/appledate.h"
 #include "archivewriter.h"
+#include "messages/appledate.h"
 #include "testhelpers.h"
 
 #include <QDir>
@@ -49,9 +49,9 @@ QString manyMessages(int first, int count, const QString& word)
 
 QString hex(const std::vector<std::uint8_t>& bytes)
 {
-    return QStringLiteral("X'%1'").arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                                                                      static_cast<qsizetype>(bytes.size()))
-                                                               .toHex()));
+    return QStringLiteral("X'%1'").arg(QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))
+            .toHex()));
 }
 
 QStringList rowsOf(const QString& path, const char* sql)
@@ -70,8 +70,9 @@ QStringList rowsOf(const QString& path, const char* sql)
 
 QStringList metaRows(const QString& index)
 {
-    return rowsOf(index, "SELECT message_rowid, chat_id, date, is_from_me, sender, has_attachments FROM msg_meta "
-                         "ORDER BY message_rowid");
+    return rowsOf(index,
+                  "SELECT message_rowid, chat_id, date, is_from_me, sender, has_attachments FROM msg_meta "
+                  "ORDER BY message_rowid");
 }
 
 QStringList ftsRows(const QString& index)
@@ -121,13 +122,15 @@ private slots:
         QCOMPARE(metaRows(index.indexURL()), QStringList());
         QCOMPARE(ftsRows(index.indexURL()), QStringList());
         // Exactly the two tables (FTS5 adds its shadow tables, all named after messages_fts).
-        QCOMPARE(rowsOf(index.indexURL(), "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
-                                          "'messages_fts_%' ORDER BY name"),
+        QCOMPARE(rowsOf(index.indexURL(),
+                        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
+                        "'messages_fts_%' ORDER BY name"),
                  (QStringList{"messages_fts", "msg_meta"}));
         // The tokenizer folds case and diacritics.
-        QCOMPARE(rowsOf(index.indexURL(), "SELECT sql FROM sqlite_master WHERE name = 'messages_fts'").value(0),
-                 QStringLiteral("CREATE VIRTUAL TABLE messages_fts USING fts5(\n    body,\n    tokenize = "
-                                "'unicode61 remove_diacritics 2'\n)"));
+        QCOMPARE(
+            rowsOf(index.indexURL(), "SELECT sql FROM sqlite_master WHERE name = 'messages_fts'").value(0),
+            QStringLiteral("CREATE VIRTUAL TABLE messages_fts USING fts5(\n    body,\n    tokenize = "
+                           "'unicode61 remove_diacritics 2'\n)"));
     }
 
     void rowsAndBodies()
@@ -161,18 +164,18 @@ private slots:
 
         const QStringList meta = metaRows(index.indexURL());
         QCOMPARE(meta.size(), 8); // tapbacks (8, 9) and the message in no chat (10) are left out
-        QCOMPARE(meta.mid(0, 7),
-                 (QStringList{
-                     "1|1|700000000000000000|0|+15551230001|0",
-                     "2|1|700000001|1|NULL|1", // a seconds-form date is stored as it is
-                     "3|2|NULL|0|NULL|0",      // NULL flags count 0
-                     "4|2|5|0|friend@example.com|0",
-                     "5|2|6|0|friend@example.com|0",
-                     "6|2|7|0|NULL|0", // a handle that does not exist
-                     "7|2|8|0|+15551230001|0",
-                 }));
+        QCOMPARE(meta.mid(0, 7), (QStringList{
+                                     "1|1|700000000000000000|0|+15551230001|0",
+                                     "2|1|700000001|1|NULL|1", // a seconds-form date is stored as it is
+                                     "3|2|NULL|0|NULL|0",      // NULL flags count 0
+                                     "4|2|5|0|friend@example.com|0",
+                                     "5|2|6|0|friend@example.com|0",
+                                     "6|2|7|0|NULL|0", // a handle that does not exist
+                                     "7|2|8|0|+15551230001|0",
+                                 }));
         // Indexed once, under one of its two chats.
-        QVERIFY2(meta[7] == u"11|7|12|0|+15551230001|0" || meta[7] == u"11|3|12|0|+15551230001|0", qPrintable(meta[7]));
+        QVERIFY2(meta[7] == u"11|7|12|0|+15551230001|0" || meta[7] == u"11|3|12|0|+15551230001|0",
+                 qPrintable(meta[7]));
         QCOMPARE(ftsRows(index.indexURL()), (QStringList{
                                                 "1|plain text",
                                                 "2|sent by me",
@@ -193,19 +196,20 @@ private slots:
         QTest::addColumn<int>("indexed");
         QTest::addRow("12,000 messages") << manyMessages(1, 12000, "word")
                                          << QList<double>{5000.0 / 12000.0, 10000.0 / 12000.0, 1.0} << 12000;
-        QTest::addRow("exactly one batch") << manyMessages(1, 5000, "word") << QList<double>{1.0, 1.0} << 5000;
+        QTest::addRow("exactly one batch")
+            << manyMessages(1, 5000, "word") << QList<double>{1.0, 1.0} << 5000;
         // Tapbacks count neither in the total nor in the rows done.
-        QTest::addRow("one batch and tapbacks")
-            << manyMessages(1, 5000, "word") + QStringLiteral(R"(
+        QTest::addRow("one batch and tapbacks") << manyMessages(1, 5000, "word") + QStringLiteral(R"(
                    WITH RECURSIVE n(i) AS (SELECT 5001 UNION ALL SELECT i + 1 FROM n WHERE i < 5300)
                    INSERT INTO message (ROWID, text, associated_message_type) SELECT i, 'Liked', 2001 FROM n;
                    WITH RECURSIVE n(i) AS (SELECT 5001 UNION ALL SELECT i + 1 FROM n WHERE i < 5300)
                    INSERT INTO chat_message_join SELECT 1, i FROM n;)")
-            << QList<double>{1.0, 1.0} << 5000;
+                                                << QList<double>{1.0, 1.0} << 5000;
         // Each message counts once however many chats it is in.
         QTest::addRow("one batch in two chats")
-            << manyMessages(1, 6000, "word") + QStringLiteral("INSERT INTO chat_message_join SELECT 2, message_id "
-                                                              "FROM chat_message_join WHERE message_id <= 5000;")
+            << manyMessages(1, 6000, "word") +
+                   QStringLiteral("INSERT INTO chat_message_join SELECT 2, message_id "
+                                  "FROM chat_message_join WHERE message_id <= 5000;")
             << QList<double>{5000.0 / 6000.0, 1.0} << 6000;
     }
 
@@ -220,7 +224,8 @@ private slots:
         QCOMPARE(progress, expected);
         QCOMPARE(rowsOf(index.indexURL(), "SELECT COUNT(*), COUNT(DISTINCT message_rowid) FROM msg_meta"),
                  QStringList{QStringLiteral("%1|%1").arg(indexed)});
-        QCOMPARE(rowsOf(index.indexURL(), "SELECT COUNT(*) FROM messages_fts"), QStringList{QString::number(indexed)});
+        QCOMPARE(rowsOf(index.indexURL(), "SELECT COUNT(*) FROM messages_fts"),
+                 QStringList{QString::number(indexed)});
     }
 
     // A crashed build leaves its temporary file (and, had it used a log, -wal and -shm) behind.
@@ -341,7 +346,8 @@ private slots:
         if (tmpfs) {
             if (geteuid() != 0)
                 QSKIP("mounting a tmpfs needs root");
-            const int rc = QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=1m", "tmpfs", folder});
+            const int rc =
+                QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=1m", "tmpfs", folder});
             if (rc != 0)
                 QSKIP("mount -t tmpfs is not available here");
             cleanup.fn = [folder] { QProcess::execute(QStringLiteral("umount"), {folder}); };

@@ -94,7 +94,10 @@ private:
     QTemporaryDir m_dir;
     std::optional<SearchIndex> m_index;
 
-    QList<SearchHit> search(const MessageFilter& filter, int limit = 500) { return m_index->search(filter, limit); }
+    QList<SearchHit> search(const MessageFilter& filter, int limit = 500)
+    {
+        return m_index->search(filter, limit);
+    }
 
 private slots:
     void initTestCase()
@@ -117,21 +120,24 @@ private slots:
             {5, "photo of the cafe", "2024-03-08T12:00:00", 0, 9, 1},
             {6, "not now", "2024-03-07T12:00:00", 0, 5, 0},
             {7, "NEAR the station", "2024-03-06T12:00:00", 0, 5, 0},
-            {8, "one two three four five six seven eight nine ten eleven twelve needle thirteen fourteen "
-                "fifteen sixteen seventeen eighteen nineteen twenty twentyone twentytwo twentythree",
+            {8,
+             "one two three four five six seven eight nine ten eleven twelve needle thirteen fourteen "
+             "fifteen sixteen seventeen eighteen nineteen twenty twentyone twentytwo twentythree",
              "2024-03-05T12:00:00", 0, 5, 0},
         };
         QString sql = schema;
         for (const Row& row : rows) {
-            sql += QStringLiteral("INSERT INTO message (ROWID, text, date, is_from_me, handle_id, cache_has_attachments) "
-                                  "VALUES (%1, %2, %3, %4, %5, %6);\nINSERT INTO chat_message_join VALUES (%7, %1);\n")
-                       .arg(row.id)
-                       .arg(row.text ? u'\'' + QString::fromUtf8(row.text) + u'\'' : QStringLiteral("NULL"))
-                       .arg(rawText(newYork(row.when)))
-                       .arg(row.fromMe)
-                       .arg(row.fromMe ? 0 : 1)
-                       .arg(row.attachments)
-                       .arg(row.chat);
+            sql +=
+                QStringLiteral(
+                    "INSERT INTO message (ROWID, text, date, is_from_me, handle_id, cache_has_attachments) "
+                    "VALUES (%1, %2, %3, %4, %5, %6);\nINSERT INTO chat_message_join VALUES (%7, %1);\n")
+                    .arg(row.id)
+                    .arg(row.text ? u'\'' + QString::fromUtf8(row.text) + u'\'' : QStringLiteral("NULL"))
+                    .arg(rawText(newYork(row.when)))
+                    .arg(row.fromMe)
+                    .arg(row.fromMe ? 0 : 1)
+                    .arg(row.attachments)
+                    .arg(row.chat);
         }
         const QString source = m_dir.filePath(QStringLiteral("chat.db"));
         testsupport::writeDatabase(source, sql);
@@ -148,8 +154,9 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<std::optional<QString>>("expected");
         auto row = [](const char* name, const char* typed, std::optional<const char*> expected) {
-            QTest::addRow("%s", name) << QString::fromUtf8(typed)
-                                      << (expected ? std::optional(QString::fromUtf8(*expected)) : std::nullopt);
+            QTest::addRow("%s", name)
+                << QString::fromUtf8(typed)
+                << (expected ? std::optional(QString::fromUtf8(*expected)) : std::nullopt);
         };
         row("apostrophe and hyphen", "don't-stop", "don* t* stop*");
         row("curly apostrophe", "don’t", "don* t*");
@@ -185,7 +192,8 @@ private slots:
             ascii += QChar(c);
         const std::optional<QString> query = SearchIndex::ftsQuery(ascii);
         QVERIFY(query);
-        QCOMPARE(*query, QStringLiteral("0123456789* ABCDEFGHIJKLMNOPQRSTUVWXYZ* abcdefghijklmnopqrstuvwxyz*"));
+        QCOMPARE(*query,
+                 QStringLiteral("0123456789* ABCDEFGHIJKLMNOPQRSTUVWXYZ* abcdefghijklmnopqrstuvwxyz*"));
     }
 
     // ---- the filter model ---------------------------------------------------------------------
@@ -215,7 +223,10 @@ private slots:
         QTest::addRow("end date") << MessageFilter{{}, {}, AppleDate::earliest} << false;
         QTest::addRow("sender them") << MessageFilter{{}, {}, {}, SenderScope::them} << false;
         QTest::addRow("attachments only") << MessageFilter{{}, {}, {}, SenderScope::all, true} << false;
-        QTest::addRow("chats only") << MessageFilter{{}, {}, {}, SenderScope::all, false, QList<std::int64_t>{5}} << true;
+        QTest::addRow("chats only") << MessageFilter{{},    {},
+                                                     {},    SenderScope::all,
+                                                     false, QList<std::int64_t>{5}}
+                                    << true;
     }
 
     void isEmpty()
@@ -227,7 +238,8 @@ private slots:
 
     void hitValues()
     {
-        const SearchHit a{1, 2, utc("2024-01-01T00:00:00Z"), true, QStringLiteral("x"), true, QStringLiteral("s")};
+        const SearchHit a{
+            1, 2, utc("2024-01-01T00:00:00Z"), true, QStringLiteral("x"), true, QStringLiteral("s")};
         QSet<SearchHit> set{a};
         for (auto change : std::initializer_list<std::function<void(SearchHit&)>>{
                  [](SearchHit& h) { h.chatID = 3; }, [](SearchHit& h) { h.date.reset(); },
@@ -245,24 +257,26 @@ private slots:
 
     void statementText()
     {
-        QCOMPARE(QString::fromStdString(SearchIndex::statement(MessageFilter{}, 500).sql),
-                 QStringLiteral("SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
-                                "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
-                                "       meta.has_attachments AS hasatt, '' AS snip\n"
-                                "FROM msg_meta meta\n"
-                                "WHERE 1=1\n"
-                                "ORDER BY meta.date DESC\n"
-                                "LIMIT ?"));
-        QCOMPARE(QString::fromStdString(SearchIndex::statement(MessageFilter{"cafe"}, 500).sql),
-                 QStringLiteral("SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
-                                "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
-                                "       meta.has_attachments AS hasatt,\n"
-                                "       snippet(messages_fts, 0, '\u0002', '\u0003', '\u2026', 12) AS snip\n"
-                                "FROM messages_fts\n"
-                                "JOIN msg_meta meta ON meta.message_rowid = messages_fts.rowid\n"
-                                "WHERE messages_fts MATCH ?\n"
-                                "ORDER BY meta.date DESC\n"
-                                "LIMIT ?"));
+        QCOMPARE(
+            QString::fromStdString(SearchIndex::statement(MessageFilter{}, 500).sql),
+            QStringLiteral("SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
+                           "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
+                           "       meta.has_attachments AS hasatt, '' AS snip\n"
+                           "FROM msg_meta meta\n"
+                           "WHERE 1=1\n"
+                           "ORDER BY meta.date DESC\n"
+                           "LIMIT ?"));
+        QCOMPARE(
+            QString::fromStdString(SearchIndex::statement(MessageFilter{"cafe"}, 500).sql),
+            QStringLiteral("SELECT meta.message_rowid AS id, meta.chat_id AS chat_id, meta.date AS date,\n"
+                           "       meta.is_from_me AS fromme, meta.sender AS sender,\n"
+                           "       meta.has_attachments AS hasatt,\n"
+                           "       snippet(messages_fts, 0, '\u0002', '\u0003', '\u2026', 12) AS snip\n"
+                           "FROM messages_fts\n"
+                           "JOIN msg_meta meta ON meta.message_rowid = messages_fts.rowid\n"
+                           "WHERE messages_fts MATCH ?\n"
+                           "ORDER BY meta.date DESC\n"
+                           "LIMIT ?"));
     }
 
     void conditions_data()
@@ -281,16 +295,19 @@ private slots:
             << MessageFilter{"cafe", {}, {}, SenderScope::them, false, QList<std::int64_t>{5, 9}}
             << "messages_fts MATCH ? AND meta.chat_id IN (?,?) AND meta.is_from_me = 0"
             << QStringList{"'cafe*'", "5", "9", "500"};
-        QTest::addRow("empty chat list") << MessageFilter{{}, {}, {}, SenderScope::all, false, QList<std::int64_t>{}}
-                                         << "1=1" << QStringList{"500"};
+        QTest::addRow("empty chat list")
+            << MessageFilter{{}, {}, {}, SenderScope::all, false, QList<std::int64_t>{}} << "1=1"
+            << QStringList{"500"};
         QTest::addRow("a line break only") << MessageFilter{"\n"} << "1=1" << QStringList{"500"};
         QTest::addRow("sender me") << MessageFilter{{}, {}, {}, SenderScope::me} << "meta.is_from_me = 1"
                                    << QStringList{"500"};
-        QTest::addRow("everything")
-            << MessageFilter{"a-b", start, end, SenderScope::me, true, QList<std::int64_t>{3}}
-            << "messages_fts MATCH ? AND meta.chat_id IN (?) AND " + dateNanos + " >= ? AND " + dateNanos + " < ? AND "
-               "meta.is_from_me = 1 AND meta.has_attachments = 1"
-            << QStringList{"'a* b*'", "3", rawText(start), endOfDay, "500"};
+        QTest::addRow("everything") << MessageFilter{"a-b",           start, end,
+                                                     SenderScope::me, true,  QList<std::int64_t>{3}}
+                                    << "messages_fts MATCH ? AND meta.chat_id IN (?) AND " + dateNanos +
+                                           " >= ? AND " + dateNanos +
+                                           " < ? AND "
+                                           "meta.is_from_me = 1 AND meta.has_attachments = 1"
+                                    << QStringList{"'a* b*'", "3", rawText(start), endOfDay, "500"};
         QTest::addRow("end before start")
             << MessageFilter{{}, end, start} << dateNanos + " >= ? AND " + dateNanos + " < ?"
             << QStringList{rawText(end), endOfDay, "500"};
@@ -306,7 +323,8 @@ private slots:
         const qsizetype at = sql.indexOf(QStringLiteral("\nWHERE "));
         QVERIFY(at > 0);
         QCOMPARE(sql.mid(at + 7), where + QStringLiteral("\nORDER BY meta.date DESC\nLIMIT ?"));
-        QCOMPARE(sql.contains(QStringLiteral("snippet(")), where.startsWith(QStringLiteral("messages_fts MATCH")));
+        QCOMPARE(sql.contains(QStringLiteral("snippet(")),
+                 where.startsWith(QStringLiteral("messages_fts MATCH")));
         QCOMPARE(describe(statement.arguments), arguments);
     }
 
@@ -318,21 +336,25 @@ private slots:
         QTest::addColumn<Instant>("bound");
         QTest::addRow("New York") << QByteArray("America/New_York") << utc("2024-03-09T20:00:00Z")
                                   << utc("2024-03-10T05:00:00Z");
-        QTest::addRow("late evening is still that day") << QByteArray("America/New_York")
-                                                        << utc("2024-03-10T04:59:59.999Z") << utc("2024-03-10T05:00:00Z");
-        QTest::addRow("a 23-hour day") << QByteArray("America/New_York") << utc("2024-03-10T16:00:00Z")
-                                       << utc("2024-03-11T04:00:00Z");
-        QTest::addRow("a 25-hour day") << QByteArray("America/New_York") << utc("2024-11-03T16:00:00Z")
-                                       << utc("2024-11-04T05:00:00Z");
+        QTest::addRow("late evening is still that day")
+            << QByteArray("America/New_York") << utc("2024-03-10T04:59:59.999Z")
+            << utc("2024-03-10T05:00:00Z");
+        QTest::addRow("a 23-hour day")
+            << QByteArray("America/New_York") << utc("2024-03-10T16:00:00Z") << utc("2024-03-11T04:00:00Z");
+        QTest::addRow("a 25-hour day")
+            << QByteArray("America/New_York") << utc("2024-11-03T16:00:00Z") << utc("2024-11-04T05:00:00Z");
         // Clocks went from 00:00 to 01:00 on 2018-11-04: that day starts at 01:00 (-02:00).
-        QTest::addRow("next midnight skipped") << QByteArray("America/Sao_Paulo") << utc("2018-11-03T15:00:00Z")
-                                               << utc("2018-11-04T03:00:00Z");
-        QTest::addRow("Tokyo, past UTC midnight") << QByteArray("Asia/Tokyo") << utc("2024-03-09T15:30:00Z")
-                                                  << utc("2024-03-10T15:00:00Z");
-        QTest::addRow("UTC") << QByteArray("UTC") << utc("2024-03-09T23:59:59.999Z") << utc("2024-03-10T00:00:00Z");
+        QTest::addRow("next midnight skipped")
+            << QByteArray("America/Sao_Paulo") << utc("2018-11-03T15:00:00Z") << utc("2018-11-04T03:00:00Z");
+        QTest::addRow("Tokyo, past UTC midnight")
+            << QByteArray("Asia/Tokyo") << utc("2024-03-09T15:30:00Z") << utc("2024-03-10T15:00:00Z");
+        QTest::addRow("UTC") << QByteArray("UTC") << utc("2024-03-09T23:59:59.999Z")
+                             << utc("2024-03-10T00:00:00Z");
         QTest::addRow("before 1970") << QByteArray("UTC") << Instant{-0.5} << Instant{0};
-        QTest::addRow("not a number falls back") << QByteArray("UTC") << Instant{std::nan("")} << Instant{std::nan("")};
-        QTest::addRow("beyond the calendar falls back") << QByteArray("UTC") << Instant{1e300} << Instant{1e300};
+        QTest::addRow("not a number falls back")
+            << QByteArray("UTC") << Instant{std::nan("")} << Instant{std::nan("")};
+        QTest::addRow("beyond the calendar falls back")
+            << QByteArray("UTC") << Instant{1e300} << Instant{1e300};
     }
 
     void endOfDay()
@@ -371,8 +393,8 @@ private slots:
         QTest::addRow("a line break") << "\n" << all << QString();
         QTest::addRow("10,000 letters") << QString(10000, u'a') << QList<qint64>{} << QString();
         QTest::addRow("5,000 terms") << QStringLiteral("q ").repeated(5000) << QList<qint64>{} << QString();
-        QTest::addRow("5,000 matching terms") << QStringLiteral("cats dog ").repeated(2500) << QList<qint64>{3}
-                                              << QString();
+        QTest::addRow("5,000 matching terms")
+            << QStringLiteral("cats dog ").repeated(2500) << QList<qint64>{3} << QString();
         QTest::addRow("10,000 punctuation") << QString(10000, u'"') << all << QString();
     }
 
@@ -395,11 +417,12 @@ private slots:
         // Older systems store whole seconds; a date range must treat them as the same instants.
         const Instant old = Instant{1451649600}; // 2016-01-01 12:00 UTC
         const QString source = m_dir.filePath(QStringLiteral("seconds.db"));
-        testsupport::writeDatabase(source, schema + QStringLiteral(
-            "INSERT INTO message (ROWID, text, date) VALUES (1, 'seconds', %1), (2, 'nanoseconds', %2);"
-            "INSERT INTO chat_message_join VALUES (1, 1), (1, 2);")
-            .arg(static_cast<qint64>(old.unixSeconds - AppleDate::referenceUnixSeconds))
-            .arg(rawText(newYork("2024-03-09T09:00:00"))));
+        testsupport::writeDatabase(
+            source, schema + QStringLiteral("INSERT INTO message (ROWID, text, date) VALUES (1, 'seconds', "
+                                            "%1), (2, 'nanoseconds', %2);"
+                                            "INSERT INTO chat_message_join VALUES (1, 1), (1, 2);")
+                                 .arg(static_cast<qint64>(old.unixSeconds - AppleDate::referenceUnixSeconds))
+                                 .arg(rawText(newYork("2024-03-09T09:00:00"))));
         SearchIndex index(m_dir.filePath(QStringLiteral("seconds-index.db")), source);
         index.build();
         const auto range = [&](std::optional<Instant> start, std::optional<Instant> end) {
@@ -414,12 +437,15 @@ private slots:
     {
         const QList<SearchHit> hits = search(MessageFilter{"main"});
         QCOMPARE(hits.size(), 1);
-        QCOMPARE(hits[0], (SearchHit{1, 5, newYork("2024-03-09T09:00:00"), false, QStringLiteral("+15551230001"), false,
-                                     QStringLiteral("Meet me at the café on \u0002Main\u0003 Street tomorrow")}));
+        QCOMPARE(
+            hits[0],
+            (SearchHit{1, 5, newYork("2024-03-09T09:00:00"), false, QStringLiteral("+15551230001"), false,
+                       QStringLiteral("Meet me at the café on \u0002Main\u0003 Street tomorrow")}));
         // Cut on both sides to at most 12 tokens.
         const QList<SearchHit> cut = search(MessageFilter{"needle"});
         QCOMPARE(cut.size(), 1);
-        QVERIFY2(cut[0].snippet.startsWith(u'…') && cut[0].snippet.endsWith(u'…'), qPrintable(cut[0].snippet));
+        QVERIFY2(cut[0].snippet.startsWith(u'…') && cut[0].snippet.endsWith(u'…'),
+                 qPrintable(cut[0].snippet));
         QCOMPARE(cut[0].snippet.count(u'\u0002'), 1);
         QCOMPARE(cut[0].snippet.count(u'\u0003'), 1);
         QVERIFY(cut[0].snippet.contains(QStringLiteral("\u0002needle\u0003")));
@@ -439,30 +465,34 @@ private slots:
         const Instant start = newYork("2024-03-09T09:00:00");
         const Instant sameDay = newYork("2024-03-09T10:00:00");
         const Instant previousDay = newYork("2024-03-08T23:00:00");
-        QTest::addRow("empty, newest first") << MessageFilter{} << 500 << QList<qint64>{3, 2, 1, 4, 5, 6, 7, 8};
+        QTest::addRow("empty, newest first")
+            << MessageFilter{} << 500 << QList<qint64>{3, 2, 1, 4, 5, 6, 7, 8};
         QTest::addRow("limit") << MessageFilter{} << 2 << QList<qint64>{3, 2};
-        QTest::addRow("attachments only, text or not") << MessageFilter{{}, {}, {}, SenderScope::all, true} << 500
-                                                       << QList<qint64>{4, 5};
+        QTest::addRow("attachments only, text or not")
+            << MessageFilter{{}, {}, {}, SenderScope::all, true} << 500 << QList<qint64>{4, 5};
         QTest::addRow("me") << MessageFilter{{}, {}, {}, SenderScope::me} << 500 << QList<qint64>{2};
-        QTest::addRow("them with words") << MessageFilter{"cafe", {}, {}, SenderScope::them} << 500
-                                         << QList<qint64>{1, 5};
+        QTest::addRow("them with words")
+            << MessageFilter{"cafe", {}, {}, SenderScope::them} << 500 << QList<qint64>{1, 5};
         QTest::addRow("chats 5 and 9, them, words")
             << MessageFilter{"cafe", {}, {}, SenderScope::them, false, QList<std::int64_t>{5, 9}} << 500
             << QList<qint64>{1, 5};
-        QTest::addRow("chat 9 only") << MessageFilter{{}, {}, {}, SenderScope::all, false, QList<std::int64_t>{9}}
+        QTest::addRow("chat 9 only") << MessageFilter{{},    {},
+                                                      {},    SenderScope::all,
+                                                      false, QList<std::int64_t>{9}}
                                      << 500 << QList<qint64>{2, 5};
         QTest::addRow("an empty chat list is every chat")
             << MessageFilter{"cafe", {}, {}, SenderScope::all, false, QList<std::int64_t>{}} << 500
             << QList<qint64>{2, 1, 5};
         // From the start instant on (not the start of its day) to the end of the end date's day.
         QTest::addRow("same day") << MessageFilter{{}, start, sameDay} << 500 << QList<qint64>{2, 1};
-        QTest::addRow("same day with words") << MessageFilter{"cafe", start, sameDay} << 500 << QList<qint64>{2, 1};
+        QTest::addRow("same day with words")
+            << MessageFilter{"cafe", start, sameDay} << 500 << QList<qint64>{2, 1};
         // The end date counts to the end of its day, so an end earlier on the start's day still
         // includes the rest of that day.
-        QTest::addRow("end earlier on the start's day") << MessageFilter{{}, sameDay, start} << 500
-                                                        << QList<qint64>{2};
-        QTest::addRow("end on the day before the start") << MessageFilter{{}, start, previousDay} << 500
-                                                         << QList<qint64>{};
+        QTest::addRow("end earlier on the start's day")
+            << MessageFilter{{}, sameDay, start} << 500 << QList<qint64>{2};
+        QTest::addRow("end on the day before the start")
+            << MessageFilter{{}, start, previousDay} << 500 << QList<qint64>{};
         QTest::addRow("end on the day before the start, with words")
             << MessageFilter{"cafe", start, previousDay} << 500 << QList<qint64>{};
     }
@@ -482,7 +512,8 @@ private slots:
 
     void missingIndex()
     {
-        const SearchIndex index(m_dir.filePath(QStringLiteral("nothing/index.db")), m_dir.filePath("chat.db"));
+        const SearchIndex index(m_dir.filePath(QStringLiteral("nothing/index.db")),
+                                m_dir.filePath("chat.db"));
         QVERIFY(!index.isBuilt());
         try {
             index.search(MessageFilter{}, 500);

@@ -84,7 +84,7 @@ public:
     // The class chain from the most derived class up; stops at the first class already written.
     void classChain(std::initializer_list<ClassInfo> chain)
     {
-        for (const ClassInfo &c : chain) {
+        for (const ClassInfo& c : chain) {
             if (const auto it = m_classes.find(std::string(c.name)); it != m_classes.end())
                 return reference(it->second);
             m_out.push_back(kNew);
@@ -118,20 +118,20 @@ public:
         m_out.push_back(kEnd);
     }
 
-    void dictionary(const std::vector<std::pair<std::string_view, std::string_view>> &strings,
-                    const std::vector<std::pair<std::string_view, std::int64_t>> &numbers)
+    void dictionary(const std::vector<std::pair<std::string_view, std::string_view>>& strings,
+                    const std::vector<std::pair<std::string_view, std::int64_t>>& numbers)
     {
         beginObject();
         classChain({kNSDictionary, kNSObject});
         sharedString("i");
         integer(static_cast<std::int64_t>(strings.size() + numbers.size()));
-        for (const auto &[key, value] : strings) {
+        for (const auto& [key, value] : strings) {
             sharedString("@");
             string(key);
             sharedString("@");
             string(value);
         }
-        for (const auto &[key, value] : numbers) {
+        for (const auto& [key, value] : numbers) {
             sharedString("@");
             string(key);
             sharedString("@");
@@ -186,7 +186,7 @@ std::vector<std::uint8_t> encodeAttributedString(std::string_view utf8)
 std::vector<std::uint8_t> encodeAttributedString(std::span<const MessagePart> parts)
 {
     std::string text;
-    for (const MessagePart &part : parts)
+    for (const MessagePart& part : parts)
         text += part.attachmentGuid.empty() ? part.utf8 : std::string("\xEF\xBF\xBC");
 
     Writer w;
@@ -198,7 +198,7 @@ std::vector<std::uint8_t> encodeAttributedString(std::span<const MessagePart> pa
 
     std::int64_t dictionaries = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        const MessagePart &part = parts[i];
+        const MessagePart& part = parts[i];
         const bool attachment = !part.attachmentGuid.empty();
         const std::int64_t units = attachment ? 1 : utf16Length(part.utf8);
         if (units == 0)

@@ -33,10 +33,11 @@ BodyEncoder archivedBodies()
                 continue;
             }
             flush();
-            parts.push_back(MessagePart{{}, QStringLiteral("at_%1_8C3E5A11-0B7D-4C2A-9F00-%2")
-                                                .arg(attachment)
-                                                .arg(attachment, 12, 10, QLatin1Char('0'))
-                                                .toStdString()});
+            parts.push_back(MessagePart{{},
+                                        QStringLiteral("at_%1_8C3E5A11-0B7D-4C2A-9F00-%2")
+                                            .arg(attachment)
+                                            .arg(attachment, 12, 10, QLatin1Char('0'))
+                                            .toStdString()});
             ++attachment;
         }
         flush();

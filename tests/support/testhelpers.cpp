@@ -18,7 +18,8 @@ void writeDatabase(const QString& path, const QString& sql)
 
 std::optional<QString> corpusDir()
 {
-    const QString dir = qEnvironmentVariable("TROVANE_CORPUS_DIR", QStringLiteral(TROVANE_DEFAULT_CORPUS_DIR));
+    const QString dir =
+        qEnvironmentVariable("TROVANE_CORPUS_DIR", QStringLiteral(TROVANE_DEFAULT_CORPUS_DIR));
     if (dir.isEmpty() || !QFileInfo(dir).isDir())
         return std::nullopt;
     return QDir(dir).absolutePath();

@@ -86,9 +86,10 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
-        QTest::addRow("not a database") << QStringList{"conversations", "NOTDB"} << 1 << "file is not a database";
-        QTest::addRow("missing file") << QStringList{"conversations", "/nonexistent/chat.db"} << 1
-                                      << "unable to open database file";
+        QTest::addRow("not a database")
+            << QStringList{"conversations", "NOTDB"} << 1 << "file is not a database";
+        QTest::addRow("missing file")
+            << QStringList{"conversations", "/nonexistent/chat.db"} << 1 << "unable to open database file";
         QTest::addRow("no command") << QStringList{} << 2 << "usage:";
         QTest::addRow("unknown command") << QStringList{"frobnicate"} << 2 << "usage:";
         QTest::addRow("missing argument") << QStringList{"conversations"} << 2 << "usage:";
@@ -131,18 +132,23 @@ private slots:
 
         result = probe({QStringLiteral("index"), caseDir}, dataHome);
         QCOMPARE(result.status, 0);
-        QCOMPARE(QJsonDocument::fromJson(result.out).object(), (QJsonObject{{"messages_fts", 2}, {"msg_meta", 2}}));
+        QCOMPARE(QJsonDocument::fromJson(result.out).object(),
+                 (QJsonObject{{"messages_fts", 2}, {"msg_meta", 2}}));
         QVERIFY(result.err.endsWith("1.000000\n"));
 
-        result = probe({QStringLiteral("search"), caseDir, QStringLiteral("--query"), QStringLiteral("CAFE")}, dataHome);
+        result = probe({QStringLiteral("search"), caseDir, QStringLiteral("--query"), QStringLiteral("CAFE")},
+                       dataHome);
         QCOMPARE(result.status, 0);
         const QJsonArray hits = QJsonDocument::fromJson(result.out).array();
         QCOMPARE(hits.size(), 1);
         QCOMPARE(hits[0].toObject()["snippet"].toString(), QStringLiteral("Lunch at the \u0002café\u0003?"));
         result = probe({QStringLiteral("search"), caseDir, QStringLiteral("--sender"), QStringLiteral("me"),
-                        QStringLiteral("--attachments-only")}, dataHome);
+                        QStringLiteral("--attachments-only")},
+                       dataHome);
         QCOMPARE(QJsonDocument::fromJson(result.out).array().size(), 1);
-        result = probe({QStringLiteral("search"), caseDir, QStringLiteral("--sender"), QStringLiteral("nobody")}, dataHome);
+        result =
+            probe({QStringLiteral("search"), caseDir, QStringLiteral("--sender"), QStringLiteral("nobody")},
+                  dataHome);
         QCOMPARE(result.status, 2);
 
         result = probe({QStringLiteral("reimport"), record["id"].toString()}, dataHome);

@@ -29,8 +29,7 @@ struct UsageError : std::runtime_error
     using std::runtime_error::runtime_error;
 };
 
-template<class T>
-QJsonValue optional(const std::optional<T>& value)
+template <class T> QJsonValue optional(const std::optional<T>& value)
 {
     return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
 }
@@ -62,12 +61,9 @@ QJsonObject toJson(const Conversation& c)
 QJsonObject toJson(const Attachment& a)
 {
     return QJsonObject{
-        {"id", static_cast<qint64>(a.id)},
-        {"filename", optional(a.filename)},
-        {"mimeType", optional(a.mimeType)},
-        {"uti", optional(a.uti)},
-        {"transferName", optional(a.transferName)},
-        {"totalBytes", static_cast<qint64>(a.totalBytes)},
+        {"id", static_cast<qint64>(a.id)},          {"filename", optional(a.filename)},
+        {"mimeType", optional(a.mimeType)},         {"uti", optional(a.uti)},
+        {"transferName", optional(a.transferName)}, {"totalBytes", static_cast<qint64>(a.totalBytes)},
     };
 }
 
@@ -128,7 +124,8 @@ QJsonValue text(const QStringList& args)
         throw UsageError("usage: trovane-probe text FILE");
     QFile file(args[0]);
     if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("cannot read " + args[0].toStdString() + ": " + file.errorString().toStdString());
+        throw std::runtime_error("cannot read " + args[0].toStdString() + ": " +
+                                 file.errorString().toStdString());
     const QByteArray blob = file.readAll();
     return optional(MessageText::resolve(std::nullopt, std::string_view(blob.constData(), blob.size())));
 }
@@ -175,7 +172,8 @@ QJsonValue importCommand(const QStringList& args)
     }
     if (rest.size() != 1)
         throw UsageError("usage: trovane-probe import SRC [--attachments DIR]");
-    return recordJson(ImportManager::shared().importDatabase(QFileInfo(rest[0]).absoluteFilePath(), attachments));
+    return recordJson(
+        ImportManager::shared().importDatabase(QFileInfo(rest[0]).absoluteFilePath(), attachments));
 }
 
 QJsonValue reimportCommand(const QStringList& args)
@@ -184,9 +182,11 @@ QJsonValue reimportCommand(const QStringList& args)
         throw UsageError("usage: trovane-probe reimport CASE_ID");
     const ImportManager& manager = ImportManager::shared();
     const QUuid id = QUuid::fromString(args[0]);
-    QFile file(manager.casesRoot() + u'/' + id.toString(QUuid::WithoutBraces).toUpper() + QStringLiteral("/import.json"));
+    QFile file(manager.casesRoot() + u'/' + id.toString(QUuid::WithoutBraces).toUpper() +
+               QStringLiteral("/import.json"));
     if (id.isNull() || !file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("no case " + args[0].toStdString() + " in " + manager.casesRoot().toStdString());
+        throw std::runtime_error("no case " + args[0].toStdString() + " in " +
+                                 manager.casesRoot().toStdString());
     const auto record = ImportRecord::decode(file.readAll());
     if (!record)
         throw std::runtime_error("the import.json of case " + args[0].toStdString() + " is unreadable");
@@ -287,14 +287,10 @@ QJsonValue searchCommand(const QStringList& args)
 const std::map<QString, std::function<QJsonValue(const QStringList&)>>& commands()
 {
     static const std::map<QString, std::function<QJsonValue(const QStringList&)>> table{
-        {"conversations", conversations},
-        {"import", importCommand},
-        {"index", indexCommand},
-        {"search", searchCommand},
-        {"reimport", reimportCommand},
-        {"latest", latest},
-        {"messages", messages},
-        {"text", text},
+        {"conversations", conversations}, {"import", importCommand},
+        {"index", indexCommand},          {"search", searchCommand},
+        {"reimport", reimportCommand},    {"latest", latest},
+        {"messages", messages},           {"text", text},
     };
     return table;
 }
