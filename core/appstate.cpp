@@ -307,19 +307,33 @@ void AppState::userSelectedConversation(std::optional<qint64> id)
 QList<DayGroup> AppState::groupByDay(const QList<Message>& messages)
 {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(
-        icu::Calendar::createInstance(icu::TimeZone::createDefault(), status));
+    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(icu::TimeZone::createDefault(), status));
+    if (U_FAILURE(status))
+        calendar.reset();
+
+    // Messages mostly arrive in date order, so the day found last usually holds the next one too:
+    // the calendar is asked only when a message falls outside [dayStart, dayEnd).
+    double dayStart = 1, dayEnd = 0; // empty
     const auto startOfDay = [&](Instant instant) {
-        if (!calendar || U_FAILURE(status))
+        const double ms = instant.unixSeconds * 1000.0;
+        if (ms >= dayStart && ms < dayEnd)
+            return Instant{dayStart / 1000.0};
+        if (!calendar)
             return instant;
         UErrorCode local = U_ZERO_ERROR;
-        calendar->setTime(instant.unixSeconds * 1000.0, local);
+        calendar->setTime(ms, local);
         calendar->set(UCAL_HOUR_OF_DAY, 0);
         calendar->set(UCAL_MINUTE, 0);
         calendar->set(UCAL_SECOND, 0);
         calendar->set(UCAL_MILLISECOND, 0);
         const UDate start = calendar->getTime(local);
-        return U_SUCCESS(local) ? Instant{start / 1000.0} : instant;
+        calendar->add(UCAL_DATE, 1, local);
+        const UDate end = calendar->getTime(local);
+        if (U_FAILURE(local))
+            return instant;
+        dayStart = start;
+        dayEnd = end;
+        return Instant{start / 1000.0};
     };
 
     QMap<Instant, QList<Message>> byDay; // keys ascending
@@ -330,7 +344,7 @@ QList<DayGroup> AppState::groupByDay(const QList<Message>& messages)
     QList<DayGroup> groups;
     groups.reserve(byDay.size());
     for (auto it = byDay.begin(); it != byDay.end(); ++it)
-        groups.append(DayGroup{it.key(), it.value()});
+        groups.append(DayGroup{it.key(), std::move(it.value())});
     return groups;
 }
 

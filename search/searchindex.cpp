@@ -10,7 +10,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace trovane {
 
@@ -239,11 +242,12 @@ void SearchIndex::build(const std::function<void(double)>& progress) const
     if (progress)
         progress(1.0);
 
-    QFile::remove(m_indexURL); // there is none on a first build
-    QFile moving(building);
-    if (!moving.rename(m_indexURL)) {
+    // rename(2) replaces the old index in one step: a crash at any moment leaves either the old
+    // complete index or the new one, never neither.
+    if (::rename(QFile::encodeName(building).constData(), QFile::encodeName(m_indexURL).constData()) != 0) {
+        const int code = errno;
         throw IndexFileError(QStringLiteral("The new search index %1 could not be moved to %2: %3")
-                                 .arg(building, m_indexURL, moving.errorString())
+                                 .arg(building, m_indexURL, QString::fromLocal8Bit(std::strerror(code)))
                                  .toStdString());
     }
 }
