@@ -11,10 +11,10 @@
 #include <QSaveFile>
 #include <QThreadPool>
 
-#include <unicode/calendar.h>
-#include <unicode/timezone.h>
+#include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 
 namespace trovane {
 
@@ -306,34 +306,27 @@ void AppState::userSelectedConversation(std::optional<qint64> id)
 
 QList<DayGroup> AppState::groupByDay(const QList<Message>& messages)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(icu::TimeZone::createDefault(), status));
-    if (U_FAILURE(status))
-        calendar.reset();
+    // Days of the zone current now: Qt's local time reads the TZ environment variable on every
+    // call (as the search's end-of-day does), where ICU's default zone is fixed at its first use.
+    // startOfDay gives the first moment that exists when a clock change skips midnight.
 
     // Messages mostly arrive in date order, so the day found last usually holds the next one too:
-    // the calendar is asked only when a message falls outside [dayStart, dayEnd).
+    // the zone is asked only when a message falls outside [dayStart, dayEnd).
     double dayStart = 1, dayEnd = 0; // empty
     const auto startOfDay = [&](Instant instant) {
-        const double ms = instant.unixSeconds * 1000.0;
+        const double ms = std::floor(instant.unixSeconds * 1000.0);
         if (ms >= dayStart && ms < dayEnd)
             return Instant{dayStart / 1000.0};
-        if (!calendar)
+        if (!std::isfinite(ms) || std::abs(ms) > 9.0e15)
             return instant;
-        UErrorCode local = U_ZERO_ERROR;
-        calendar->setTime(ms, local);
-        calendar->set(UCAL_HOUR_OF_DAY, 0);
-        calendar->set(UCAL_MINUTE, 0);
-        calendar->set(UCAL_SECOND, 0);
-        calendar->set(UCAL_MILLISECOND, 0);
-        const UDate start = calendar->getTime(local);
-        calendar->add(UCAL_DATE, 1, local);
-        const UDate end = calendar->getTime(local);
-        if (U_FAILURE(local))
+        const QDate date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), Qt::LocalTime).date();
+        const QDateTime start = date.startOfDay(Qt::LocalTime);
+        const QDateTime end = date.addDays(1).startOfDay(Qt::LocalTime);
+        if (!start.isValid() || !end.isValid())
             return instant;
-        dayStart = start;
-        dayEnd = end;
-        return Instant{start / 1000.0};
+        dayStart = static_cast<double>(start.toMSecsSinceEpoch());
+        dayEnd = static_cast<double>(end.toMSecsSinceEpoch());
+        return Instant{dayStart / 1000.0};
     };
 
     QMap<Instant, QList<Message>> byDay; // keys ascending
@@ -448,21 +441,23 @@ void AppState::refresh()
         });
         QMetaObject::invokeMethod(
             queue.get(),
-            [queue, outcome, remembered] {
-                if (!queue->m_state)
-                    return;
-                AppState& state = *queue->m_state;
-                state.setImporting(false);
-                if (!outcome.value) {
-                    state.setErrorMessage(outcome.error);
-                    return;
+            [queue, manager, old, outcome, remembered] {
+                if (queue->m_state) {
+                    AppState& state = *queue->m_state;
+                    state.setImporting(false);
+                    if (!outcome.value) {
+                        state.setErrorMessage(outcome.error);
+                        return;
+                    }
+                    state.m_pendingRestoreChatID = remembered;
+                    state.open(outcome.value->record, outcome.value->dbURL);
                 }
-                state.m_pendingRestoreChatID = remembered;
-                state.open(outcome.value->record, outcome.value->dbURL);
+                // The new case is open (or nobody is left to show the old one): the old one may go,
+                // in the background.
+                if (outcome.value)
+                    QThreadPool::globalInstance()->start([manager, old] { manager->removeCase(old); });
             },
             Qt::QueuedConnection);
-        if (outcome.value)
-            manager->removeCase(old); // the new case is complete; the old one may go
     });
 }
 
@@ -479,7 +474,8 @@ void AppState::buildIndexIfNeeded()
 
     auto queue = m_mainQueue;
     QThreadPool::globalInstance()->start([index = m_searchIndex, queue] {
-        const std::unique_ptr<UserActivity> activity =
+        // Held by the completion below, so it ends once the main thread has applied the result.
+        std::shared_ptr<UserActivity> activity =
             UserActivity::begin(QStringLiteral("Building message search index"));
         // Each fraction is its own queued update; they may arrive after the completion below.
         const auto post = [&queue](std::function<void(AppState&)> fn) {
@@ -499,14 +495,13 @@ void AppState::buildIndexIfNeeded()
         } catch (const std::exception& e) {
             error = describe(e);
         }
-        post([error](AppState& state) {
+        post([error, activity = std::move(activity)](AppState& state) {
             state.setIndexing(false);
             if (error.isEmpty())
                 state.setSearchReady(true);
             else
                 state.setErrorMessage(QStringLiteral("Couldn't build the search index: ") + error);
         });
-        // The activity ends here, once the result has been handed over.
     });
 }
 

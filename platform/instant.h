@@ -17,7 +17,7 @@ struct Instant
     auto operator<=>(const Instant&) const = default;
 
     // Earlier than any real date; messages without a date sort and group here.
-    static constexpr Instant distantPast() { return Instant{-63113904000.0}; } // 0001-01-01 UTC
+    static constexpr Instant distantPast() { return Instant{-62135596800.0}; } // 0001-01-01 00:00:00 UTC
     static Instant now() { return fromDateTime(QDateTime::currentDateTimeUtc()); }
 
     static Instant fromDateTime(const QDateTime& dateTime)
