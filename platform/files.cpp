@@ -180,8 +180,6 @@ void FileSystem::copyFile(const QString& from, const QString& to) const
     bool copied = kernelCopy(in.fd, out.fd, unsupported);
     if (!copied && unsupported)
         copied = bufferedCopy(in.fd, out.fd);
-    if (copied && ::fsync(out.fd) != 0)
-        copied = false;
     if (!copied) {
         const int code = errno;
         ::unlink(native(to).constData());

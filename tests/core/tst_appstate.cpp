@@ -798,6 +798,42 @@ private slots:
         QVERIFY(!state.errorMessage());
     }
 
+    void caseFolderDisappearsWhileOpen()
+    {
+        // Someone deletes the case folder under the running program: what is open keeps working
+        // from the files already open, what needs the folder fails quietly, nothing crashes.
+        Library library;
+        FixtureFacts facts;
+        const CaseLocation opened =
+            library.importCase(library.writeStandardSource(QStringLiteral("source"), &facts));
+        AppState state(library.manager());
+        state.reopenMostRecent();
+        QVERIFY(waitOpened(state));
+        QVERIFY(state.searchReady());
+        QVERIFY(QDir(QFileInfo(opened.dbURL).absolutePath()).removeRecursively());
+
+        state.selectConversation(facts.namedGroup);
+        QTRY_VERIFY_WITH_TIMEOUT(!state.isLoadingMessages(), waitMs);
+        QVERIFY(!state.messages().isEmpty());
+
+        MessageFilter filter;
+        filter.query = QStringLiteral("pizza");
+        state.setFilter(filter);
+        state.runSearch();
+        QTRY_VERIFY_WITH_TIMEOUT(!state.isSearching(), waitMs);
+        QVERIFY(state.searchResults().isEmpty());
+
+        state.setContactName(QStringLiteral("Ann"), state.contactGroups().first());
+        QCOMPARE(state.name(state.contactGroups().first()), QStringLiteral("Ann"));
+        QVERIFY(!state.errorMessage());
+
+        // A refresh makes a new case from the source, which is still there.
+        state.refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(state.record() && state.record()->id != opened.record.id, waitMs);
+        QVERIFY(waitOpened(state));
+        QVERIFY(!state.errorMessage());
+    }
+
     void failedIndexBuild()
     {
         Library library;
