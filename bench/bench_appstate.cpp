@@ -4,6 +4,8 @@
 // Each is the median of several rounds in seconds; prints JSON.
 //   trovane-bench-appstate DB
 
+#include "benchtiming.h"
+
 #include "core/appstate.h"
 
 #include <QCoreApplication>
@@ -24,23 +26,8 @@ namespace {
 
 constexpr int rounds = 5;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double seconds(const std::function<void()>& fn)
-{
-    QElapsedTimer timer;
-    timer.start();
-    fn();
-    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
-}
-
 // Runs the event loop until `signal` of `state` fires.
-template<class Signal>
-void waitFor(AppState& state, Signal signal)
+template <class Signal> void waitFor(AppState& state, Signal signal)
 {
     QEventLoop loop;
     QObject::connect(&state, signal, &loop, &QEventLoop::quit);
@@ -86,7 +73,7 @@ int main(int argc, char** argv)
         qsizetype messageCount = 0;
         for (int i = 0; i < rounds; ++i) {
             AppState state(manager);
-            open.push_back(seconds([&] {
+            open.push_back(bench::secondsOf([&] {
                 state.reopenMostRecent();
                 waitFor(state, &AppState::conversationsChanged);
             }));
@@ -95,25 +82,25 @@ int main(int argc, char** argv)
                 [](const Conversation& a, const Conversation& b) { return a.messageCount < b.messageCount; });
             largestID = largest->id;
             largestChats = largest->chatIDs;
-            select.push_back(seconds([&] {
+            select.push_back(bench::secondsOf([&] {
                 state.selectConversation(largestID);
                 waitFor(state, &AppState::messagesChanged);
             }));
             messageCount = state.messages().size();
 
             MessageStore store(folder + QStringLiteral("/chat.db"));
-            bareList.push_back(seconds([&] { store.fetchConversations(); }));
-            bareLoad.push_back(seconds([&] { store.fetchMessages(largestChats); }));
+            bareList.push_back(bench::secondsOf([&] { store.fetchConversations(); }));
+            bareLoad.push_back(bench::secondsOf([&] { store.fetchMessages(largestChats); }));
         }
         const QJsonObject result{
             {"benchmark", "appstate"},
             {"messagesOfLargest", messageCount},
-            {"openUntilConversationsSeconds", median(open)},
-            {"fetchConversationsSeconds", median(bareList)},
-            {"openRatio", median(open) / median(bareList)},
-            {"selectUntilMessagesSeconds", median(select)},
-            {"fetchMessagesSeconds", median(bareLoad)},
-            {"selectRatio", median(select) / median(bareLoad)},
+            {"openUntilConversationsSeconds", bench::median(open)},
+            {"fetchConversationsSeconds", bench::median(bareList)},
+            {"openRatio", bench::median(open) / bench::median(bareList)},
+            {"selectUntilMessagesSeconds", bench::median(select)},
+            {"fetchMessagesSeconds", bench::median(bareLoad)},
+            {"selectRatio", bench::median(select) / bench::median(bareLoad)},
         };
         std::fputs(QJsonDocument(result).toJson(QJsonDocument::Indented).constData(), stdout);
         return 0;

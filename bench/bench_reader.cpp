@@ -5,6 +5,8 @@
 //   trovane-bench-reader messages DB        fetchMessages() of the largest conversation vs. its two
 //                                           statements; with the peak memory of the fetch
 
+#include "benchtiming.h"
+
 #include "messages/messagestore.h"
 
 #include <QCoreApplication>
@@ -25,24 +27,6 @@ namespace {
 
 constexpr int rounds = 5;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double timeIt(const std::function<void()>& fn)
-{
-    std::vector<double> seconds;
-    for (int i = 0; i < rounds; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        fn();
-        seconds.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e9);
-    }
-    return median(seconds);
-}
-
 // The shell reads the statements from a file and writes every row to /dev/null.
 double timeShell(const QString& db, const QString& statements)
 {
@@ -50,7 +34,7 @@ double timeShell(const QString& db, const QString& statements)
     script.open();
     script.write(statements.toUtf8());
     script.flush();
-    return timeIt([&] {
+    return bench::medianSeconds(rounds, [&] {
         QProcess shell;
         shell.setStandardInputFile(script.fileName());
         shell.setStandardOutputFile(QProcess::nullDevice());
@@ -80,24 +64,6 @@ void resetPeak()
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
 }
-
-const char* const conversationStatements = R"(SELECT chj.chat_id AS chat_id, h.id AS handle
-FROM chat_handle_join chj
-JOIN handle h ON h.ROWID = chj.handle_id;
-SELECT c.ROWID            AS id,
-       c.guid             AS guid,
-       c.chat_identifier  AS chat_identifier,
-       c.display_name     AS display_name,
-       c.style            AS style,
-       COUNT(m.ROWID)     AS msg_count,
-       MIN(m.date)        AS min_date,
-       MAX(m.date)        AS max_date
-FROM chat c
-JOIN chat_message_join cmj ON cmj.chat_id = c.ROWID
-JOIN message m ON m.ROWID = cmj.message_id
-GROUP BY c.ROWID
-ORDER BY max_date DESC;
-)";
 
 QString messageStatements(const QList<std::int64_t>& chatIDs)
 {
@@ -129,8 +95,11 @@ QJsonObject conversations(const QString& db)
 {
     MessageStore store(db);
     qsizetype count = 0;
-    const double ours = timeIt([&] { count = store.fetchConversations().size(); });
-    const double shell = timeShell(db, QString::fromUtf8(conversationStatements));
+    const double ours = bench::medianSeconds(rounds, [&] { count = store.fetchConversations().size(); });
+    const QString statements = QString::fromUtf8(MessageStore::participantsStatement()) +
+                               QStringLiteral(";\n") + QString::fromUtf8(MessageStore::chatsStatement()) +
+                               QStringLiteral(";\n");
+    const double shell = timeShell(db, statements);
     return QJsonObject{{"benchmark", "fetchConversations"},
                        {"conversations", count},
                        {"seconds", ours},
@@ -153,7 +122,7 @@ QJsonObject messages(const QString& db)
     resetPeak();
     const qint64 baseline = peakKiB();
     qsizetype count = 0, withText = 0;
-    const double ours = timeIt([&] {
+    const double ours = bench::medianSeconds(rounds, [&] {
         const QList<Message> loaded = store.fetchMessages(largest->chatIDs);
         count = loaded.size();
         withText =

@@ -9,6 +9,8 @@
 // The query words come from the index itself (its vocabulary by document frequency), so any index
 // serves. The shell's times include starting the process; "shellStartupSeconds" says how much that is.
 
+#include "benchtiming.h"
+
 #include "search/searchindex.h"
 
 #include "messages/appledate.h"
@@ -38,26 +40,6 @@ constexpr int searchRounds = 7;
 constexpr int buildRounds = 3;
 constexpr int limit = 500;
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double timeIt(int rounds, const std::function<void()>& fn, const std::function<void()>& before = {})
-{
-    std::vector<double> seconds;
-    for (int i = 0; i < rounds; ++i) {
-        if (before)
-            before();
-        QElapsedTimer timer;
-        timer.start();
-        fn();
-        seconds.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e9);
-    }
-    return median(seconds);
-}
-
 // The shell reads the statements from a file and writes every row to /dev/null.
 double timeShell(int rounds,
                  const QStringList& arguments,
@@ -69,7 +51,7 @@ double timeShell(int rounds,
         throw std::runtime_error("cannot write a temporary script");
     script.write(statements.toUtf8());
     script.flush();
-    return timeIt(
+    return bench::medianSeconds(
         rounds,
         [&] {
             QProcess shell;
@@ -191,7 +173,8 @@ QJsonObject searches(const QString& indexPath)
     std::vector<double> ratios;
     for (const Query& query : typicalQueries(indexPath)) {
         qsizetype hits = 0;
-        const double ours = timeIt(searchRounds, [&] { hits = index.search(query.filter, limit).size(); });
+        const double ours =
+            bench::medianSeconds(searchRounds, [&] { hits = index.search(query.filter, limit).size(); });
         const double shell = timeShell(searchRounds, {QStringLiteral("-readonly"), indexPath},
                                        inlined(SearchIndex::statement(query.filter, limit)));
         ratios.push_back(ours / shell);
@@ -204,7 +187,7 @@ QJsonObject searches(const QString& indexPath)
     }
     return QJsonObject{{"benchmark", "search"},  {"limit", limit},
                        {"rounds", searchRounds}, {"shellStartupSeconds", startup},
-                       {"queries", results},     {"medianRatio", median(ratios)}};
+                       {"queries", results},     {"medianRatio", bench::median(ratios)}};
 }
 
 // The two tables filled by one INSERT … SELECT each, from message.text only (the shell cannot read
@@ -216,18 +199,7 @@ QString shellBuildScript(const QString& sourcePath)
 PRAGMA synchronous = OFF;
 PRAGMA temp_store = MEMORY;
 ATTACH %1 AS src;
-CREATE VIRTUAL TABLE messages_fts USING fts5(
-    body,
-    tokenize = 'unicode61 remove_diacritics 2'
-);
-CREATE TABLE msg_meta(
-    message_rowid   INTEGER PRIMARY KEY,
-    chat_id         INTEGER,
-    date            INTEGER,
-    is_from_me      INTEGER,
-    sender          TEXT,
-    has_attachments INTEGER
-);
+%2;
 BEGIN;
 INSERT OR IGNORE INTO msg_meta (message_rowid, chat_id, date, is_from_me, sender, has_attachments)
 SELECT m.ROWID, cmj.chat_id, m.date, IFNULL(m.is_from_me, 0), h.id, IFNULL(m.cache_has_attachments, 0)
@@ -241,7 +213,7 @@ SELECT m.ROWID, m.text FROM src.message m JOIN msg_meta meta ON meta.message_row
 WHERE m.text IS NOT NULL AND m.text <> '';
 COMMIT;
 )")
-        .arg(quoted(uri));
+        .arg(quoted(uri), SearchIndex::tableStatements().join(QStringLiteral(";\n")));
 }
 
 // `textSourcePath`: the same messages with every body in message.text, for the shell, which cannot
@@ -254,7 +226,7 @@ QJsonObject builds(const QString& sourcePath, const QString& textSourcePath)
     const QString ourPath = dir.filePath(QStringLiteral("index.db"));
     const QString shellPath = dir.filePath(QStringLiteral("shell-index.db"));
     const SearchIndex index(ourPath, sourcePath);
-    const double ours = timeIt(buildRounds, [&] { index.build(); });
+    const double ours = bench::medianSeconds(buildRounds, [&] { index.build(); });
     const double shell = timeShell(buildRounds, {shellPath}, shellBuildScript(textSourcePath),
                                    [&] { QFile::remove(shellPath); });
 

@@ -37,6 +37,18 @@ std::shared_ptr<MainThreadQueue> makeQueue(AppState* state)
                                             [](MainThreadQueue* q) { q->deleteLater(); });
 }
 
+// Runs `fn` on the main thread, unless the state is gone by then. Any thread may call.
+void post(const std::shared_ptr<MainThreadQueue>& queue, std::function<void(AppState&)> fn)
+{
+    QMetaObject::invokeMethod(
+        queue.get(),
+        [queue, fn = std::move(fn)] {
+            if (queue->m_state)
+                fn(*queue->m_state);
+        },
+        Qt::QueuedConnection);
+}
+
 template <class T> bool assign(T& member, const T& value)
 {
     if (member == value)
@@ -64,30 +76,14 @@ AppState::~AppState()
     m_mainQueue->m_state.clear();
 }
 
-void AppState::postToMain(std::function<void(AppState&)> fn)
-{
-    auto queue = m_mainQueue;
-    QMetaObject::invokeMethod(
-        queue.get(),
-        [queue, fn = std::move(fn)] {
-            if (queue->m_state)
-                fn(*queue->m_state);
-        },
-        Qt::QueuedConnection);
-}
-
 template <class Work, class Apply> void AppState::inBackground(Work work, Apply apply)
 {
     auto queue = m_mainQueue;
     QThreadPool::globalInstance()->start([queue, work = std::move(work), apply = std::move(apply)]() mutable {
         auto result = work();
-        QMetaObject::invokeMethod(
-            queue.get(),
-            [queue, apply = std::move(apply), result = std::move(result)]() mutable {
-                if (queue->m_state)
-                    apply(*queue->m_state, std::move(result));
-            },
-            Qt::QueuedConnection);
+        post(queue, [apply = std::move(apply), result = std::move(result)](AppState& state) mutable {
+            apply(state, std::move(result));
+        });
     });
 }
 
@@ -478,24 +474,15 @@ void AppState::buildIndexIfNeeded()
         std::shared_ptr<UserActivity> activity =
             UserActivity::begin(QStringLiteral("Building message search index"));
         // Each fraction is its own queued update; they may arrive after the completion below.
-        const auto post = [&queue](std::function<void(AppState&)> fn) {
-            QMetaObject::invokeMethod(
-                queue.get(),
-                [queue, fn = std::move(fn)] {
-                    if (queue->m_state)
-                        fn(*queue->m_state);
-                },
-                Qt::QueuedConnection);
-        };
         QString error;
         try {
-            index->build([&post](double fraction) {
-                post([fraction](AppState& s) { s.setIndexProgress(fraction); });
+            index->build([&queue](double fraction) {
+                post(queue, [fraction](AppState& s) { s.setIndexProgress(fraction); });
             });
         } catch (const std::exception& e) {
             error = describe(e);
         }
-        post([error, activity = std::move(activity)](AppState& state) {
+        post(queue, [error, activity = std::move(activity)](AppState& state) {
             state.setIndexing(false);
             if (error.isEmpty())
                 state.setSearchReady(true);

@@ -241,7 +241,6 @@ private:
     // Runs `work` on the thread pool; `apply(state, result)` then runs on the main thread, unless
     // the state is gone by then.
     template <class Work, class Apply> void inBackground(Work work, Apply apply);
-    void postToMain(std::function<void(AppState&)> fn);
 
     void setRecord(const std::optional<ImportRecord>& record);
     void setConversations(const QList<Conversation>& conversations);

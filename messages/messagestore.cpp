@@ -232,6 +232,16 @@ QList<Message> MessageStore::fetchMessages(const QList<std::int64_t>& chatIDs)
     });
 }
 
+const char* MessageStore::participantsStatement()
+{
+    return participantsSQL;
+}
+
+const char* MessageStore::chatsStatement()
+{
+    return chatsSQL;
+}
+
 QList<Conversation> MessageStore::fetchConversations()
 {
     QList<Conversation> conversations = m_dbQueue.read([](sql::Connection& db) {

@@ -32,6 +32,11 @@ public:
     // it folded into `reactions`. Tapback rows themselves are not listed. No ids: no query.
     QList<Message> fetchMessages(const QList<std::int64_t>& chatIDs);
 
+    // The two statements fetchConversations() runs (participants, then chats), for benchmarks that
+    // run exactly the same text elsewhere.
+    static const char* participantsStatement();
+    static const char* chatsStatement();
+
     // Merges one-to-one chats whose first participant (or chat identifier) is the same handle
     // after PhoneNumber::canonical; group chats never merge. Sorted by last date, newest first,
     // stable; a missing last date counts as the distant past.

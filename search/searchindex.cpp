@@ -167,6 +167,11 @@ SearchIndex::SearchIndex(QString indexURL, QString sourceURL)
 {
 }
 
+QStringList SearchIndex::tableStatements()
+{
+    return {QString::fromUtf8(createFtsSQL), QString::fromUtf8(createMetaSQL)};
+}
+
 bool SearchIndex::isBuilt() const
 {
     const QFileInfo info(m_indexURL);

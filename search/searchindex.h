@@ -22,6 +22,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <functional>
@@ -60,6 +61,10 @@ public:
     const QString& sourceURL() const { return m_sourceURL; }
     // indexURL + ".building": where a build writes until it moves the file into place.
     QString buildingURL() const { return m_indexURL + QStringLiteral(".building"); }
+
+    // The statements that create the index's two tables (the full-text table, then the metadata
+    // table), for tools that build the same tables elsewhere.
+    static QStringList tableStatements();
 
     // True when the index file exists and the file system reports a size above 0; false otherwise,
     // including when its attributes cannot be read. Reads the file system on every call.
