@@ -66,7 +66,7 @@ QString describe(const std::exception& error)
 
 AppState::AppState(const ImportManager& manager, QObject* parent)
     : QObject(parent)
-    , m_manager(manager)
+    , m_manager(std::make_shared<const ImportManager>(manager))
     , m_mainQueue(makeQueue(this))
 {
 }
@@ -182,7 +182,7 @@ void AppState::reopenMostRecent()
 {
     if (m_store)
         return;
-    if (const auto found = m_manager.loadMostRecentRecord())
+    if (const auto found = m_manager->loadMostRecentRecord())
         open(found->record, found->dbURL);
 }
 
@@ -373,7 +373,7 @@ void AppState::runImport(std::function<ImportRecord()> operation)
 {
     setImporting(true);
     setErrorMessage(std::nullopt);
-    const ImportManager* manager = &m_manager;
+    const std::shared_ptr<const ImportManager> manager = m_manager;
     inBackground(
         [manager, operation = std::move(operation)] {
             return attempt<CaseLocation>([&] {
@@ -393,7 +393,7 @@ void AppState::runImport(std::function<ImportRecord()> operation)
 
 void AppState::importLocalDatabase()
 {
-    const ImportManager* manager = &m_manager;
+    const std::shared_ptr<const ImportManager> manager = m_manager;
     runImport([manager] { return manager->importLocalDatabase(); });
 }
 
@@ -410,10 +410,10 @@ void AppState::importFromFile()
 {
     if (!m_fileChooser)
         return;
-    const auto chosen = m_fileChooser->chooseFile(importFileChooserSettings(m_manager.homeFolder()));
+    const auto chosen = m_fileChooser->chooseFile(importFileChooserSettings(m_manager->homeFolder()));
     if (!chosen || chosen->isEmpty())
         return;
-    const ImportManager* manager = &m_manager;
+    const std::shared_ptr<const ImportManager> manager = m_manager;
     const QString source = *chosen;
     runImport([manager, source] { return manager->importDatabase(source); });
 }
@@ -427,7 +427,7 @@ void AppState::refresh()
     setSearchMode(false);
     setErrorMessage(std::nullopt);
 
-    const ImportManager* manager = &m_manager;
+    const std::shared_ptr<const ImportManager> manager = m_manager;
     const ImportRecord old = *m_record;
     auto queue = m_mainQueue;
     QThreadPool::globalInstance()->start([manager, old, remembered, queue] {
@@ -447,6 +447,9 @@ void AppState::refresh()
                     }
                     state.m_pendingRestoreChatID = remembered;
                     state.open(outcome.value->record, outcome.value->dbURL);
+                    // A new case that failed to open leaves the old one open, and so on disk.
+                    if (state.record() != outcome.value->record)
+                        return;
                 }
                 // The new case is open (or nobody is left to show the old one): the old one may go,
                 // in the background.

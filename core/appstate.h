@@ -95,7 +95,9 @@ class AppState : public QObject
 
 public:
     // Only sets the defaults: reads no file and starts no task. `manager` is the case library
-    // (ImportManager::shared() unless a test gives its own); it must outlive the state.
+    // (ImportManager::shared() unless a test gives its own); the state keeps a copy, which
+    // background work shares, so nothing it uses can go away under a running task. The manager's
+    // file system must outlive all background work (the platform's own does).
     explicit AppState(const ImportManager& manager = ImportManager::shared(), QObject* parent = nullptr);
     ~AppState() override;
 
@@ -259,7 +261,7 @@ private:
     void setLastExportURL(const std::optional<QString>& url);
     void setSelectedMessageIDs(const QSet<qint64>& ids);
 
-    const ImportManager& m_manager;
+    std::shared_ptr<const ImportManager> m_manager;
     std::shared_ptr<MainThreadQueue> m_mainQueue;
     std::shared_ptr<FileChooser> m_fileChooser;
 
