@@ -630,7 +630,12 @@ void AppState::runSearch()
                                                     : std::nullopt;
     setHighlightTerms(terms(copy.query));
     if (copy.isEmpty() && !copy.chatIDs) {
+        // Nothing to search for. A search still running belongs to words the user has just
+        // cleared: moving the generation on drops its hits, which would otherwise appear under
+        // the empty field, and it can no longer clear the busy flag itself.
+        ++m_searchGeneration;
         setSearchResults({});
+        setSearching(false);
         return;
     }
 

@@ -144,6 +144,7 @@ public:
     const std::shared_ptr<const SearchIndex>& searchIndex() const { return m_searchIndex; }
     const std::optional<QString>& caseDirectory() const { return m_caseDirectory; }
     const std::optional<QString>& attachmentsRoot() const { return m_attachmentsRoot; }
+    // Moves on with every search started and every clearing of the hits; the latest owns them.
     int searchGeneration() const { return m_searchGeneration; }
     std::optional<qint64> pendingRestoreChatID() const { return m_pendingRestoreChatID; }
     std::optional<qint64> selectionAnchor() const { return m_selectionAnchor; }
