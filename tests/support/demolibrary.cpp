@@ -15,6 +15,14 @@ namespace trovane::testsupport {
 namespace detail {
 // In fixturebuilder.cpp.
 QString tapbackText(int type, const QString& target);
+// A system message row (group renamed, member added…), from `from` (0: the account holder).
+MessageRow systemRow(qint64 chat,
+                     qint64 from,
+                     qint64 date,
+                     int itemType,
+                     int action,
+                     std::optional<QString> title,
+                     qint64 other);
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray vcard(const QString& name, const QString& phone, const QString& email);
 } // namespace detail
@@ -209,17 +217,8 @@ void writeDemoLibrary(const QString& homeFolder, const BodyEncoder& bodyEncoder)
         };
         auto system = [&](qint64 chat, qint64 from, qint64 date, int itemType, int action,
                           std::optional<QString> title, qint64 other) {
-            MessageRow m;
-            m.chats = {chat};
-            m.handle = from;
-            m.fromMe = from == 0;
-            m.date = date;
-            m.itemType = itemType;
-            m.groupActionType = action;
-            m.groupTitle = std::move(title);
-            m.otherHandle = other;
-            m.storage = BodyStorage::TextOnly;
-            return b.addMessage(m);
+            return b.addMessage(
+                detail::systemRow(chat, from, date, itemType, action, std::move(title), other));
         };
         int pictureNumber = 1;
         auto photo = [&](qint64 chat, qint64 from, qint64 date, const QString& caption, const QString& kind,

@@ -525,6 +525,27 @@ void writeFile(const QString& path, const QByteArray& bytes)
                                  file.errorString().toStdString());
 }
 
+MessageRow systemRow(qint64 chat,
+                     qint64 from,
+                     qint64 date,
+                     int itemType,
+                     int action,
+                     std::optional<QString> title,
+                     qint64 other)
+{
+    MessageRow m;
+    m.chats = {chat};
+    m.handle = from;
+    m.fromMe = from == 0;
+    m.date = date;
+    m.itemType = itemType;
+    m.groupActionType = action;
+    m.groupTitle = std::move(title);
+    m.otherHandle = other;
+    m.storage = BodyStorage::TextOnly;
+    return m;
+}
+
 QString tapbackText(int type, const QString& target)
 {
     static const char* const set[] = {"Loved", "Liked", "Disliked", "Laughed at", "Emphasized", "Questioned"};
@@ -880,17 +901,8 @@ FixtureFacts writeStandardFixture(const QString& dbPath,
         const qint64 book = facts.namedGroup;
         const auto system = [&](qint64 chat, qint64 from, qint64 date, int itemType, int action,
                                 std::optional<QString> title, qint64 other) {
-            MessageRow m;
-            m.chats = {chat};
-            m.handle = from;
-            m.fromMe = from == 0;
-            m.date = date;
-            m.itemType = itemType;
-            m.groupActionType = action;
-            m.groupTitle = std::move(title);
-            m.otherHandle = other;
-            m.storage = BodyStorage::TextOnly;
-            const qint64 id = b.addMessage(m);
+            const qint64 id =
+                b.addMessage(detail::systemRow(chat, from, date, itemType, action, std::move(title), other));
             facts.systemMessages.append(id);
             return id;
         };
